@@ -1,0 +1,5 @@
+#pragma once
+
+// Adds "info\computername.txt" and "info\vm.txt".
+int AddComputerNameInfo();
+int AddVmInfo();

@@ -1,0 +1,4 @@
+// Placeholder until this collector lands: adds nothing.
+#include "service_status.h"
+
+int AddServiceStatus(const char*, const wchar_t*) { return 0; }

@@ -1,0 +1,38 @@
+#include "shared_helpers.h"
+#include "ziparchive.h"
+
+namespace {
+typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, PBOOL);
+IsWow64ProcessFn isWow64ProcessAddress = nullptr;
+}
+
+BOOL QueryWow64Process() {
+    BOOL wow64 = FALSE;
+    if (isWow64ProcessAddress == nullptr) {
+        isWow64ProcessAddress = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+    }
+    if (isWow64ProcessAddress != nullptr)
+        isWow64ProcessAddress(GetCurrentProcess(), &wow64);
+    return wow64;
+}
+
+int AddTemporaryEntryFile(const wchar_t* entryName,
+                          const std::function<void(const wchar_t* path)>& writeFile) {
+    wchar_t directory[MAX_PATH] = {};
+    wchar_t file[MAX_PATH] = {};
+    DWORD length = GetTempPathW(MAX_PATH, directory);
+    // A path of 260 characters or more does not fit with its terminator.
+    if (length == 0 || length >= MAX_PATH)
+        return 0;
+    if (GetTempFileNameW(directory, L"zrpk_", 0, file) == 0)
+        return 0;
+    // Keep the name reserved, but let the writer create the file itself.
+    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(file);
+    writeFile(file);
+    ArchiveResult result = AddArchiveEntry(packageArchive, entryName, file, 0, SOURCE_FILE);
+    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(file);
+    return result == ARC_OK ? 1 : 0;
+}

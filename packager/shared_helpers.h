@@ -1,0 +1,13 @@
+#pragma once
+#include <windows.h>
+#include <functional>
+
+// WOW64 flag of this process: 1 when the 32-bit program runs on 64-bit Windows.
+// The IsWow64Process address is cached once found; worker thread only.
+BOOL QueryWow64Process();
+
+// Reserves a "zrpk_" temporary file name, lets writeFile create the file under
+// that name, adds it as entryName and deletes it again whatever the add gave.
+// Returns 1 when the add succeeded; 0 when no name could be made or the add failed.
+int AddTemporaryEntryFile(const wchar_t* entryName,
+                          const std::function<void(const wchar_t* path)>& writeFile);

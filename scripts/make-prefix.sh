@@ -1,0 +1,18 @@
+#!/bin/sh
+# Creates a fresh Wine prefix for one test run and keeps its wineserver alive
+# until stop-prefix.sh, so the tests do not pay for a server start each.
+#   make-prefix.sh DIR win64|win32
+set -e
+dir="$1"; arch="$2"
+case "$arch" in win64|win32) ;; *) echo "make-prefix: arch must be win64 or win32" >&2; exit 2 ;; esac
+[ -d "$dir" ] && WINEPREFIX="$dir" wineserver -k 2>/dev/null || true
+rm -rf "$dir"
+mkdir -p "$dir"
+export WINEPREFIX="$dir" WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i </dev/null >/dev/null 2>&1
+wineserver -w
+echo "$arch" > "$dir/winearch"
+wineserver -p </dev/null >/dev/null 2>&1
+# The first program start after boot finishes the prefix; do it here, not in a test.
+wine cmd /c ver </dev/null >/dev/null 2>&1 || true
+echo "prefix $dir ($arch) ready"

@@ -1,0 +1,387 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+namespace testsupport {
+
+namespace {
+
+struct PipePair {
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+};
+
+PipePair MakeInheritableOutputPipe() {
+    SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, TRUE};
+    PipePair pipe;
+    if (!CreatePipe(&pipe.read, &pipe.write, &security, 0))
+        return PipePair();
+    SetHandleInformation(pipe.read, HANDLE_FLAG_INHERIT, 0);
+    return pipe;
+}
+
+}  // namespace
+
+ProcessResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs) {
+    ProcessResult result;
+    PipePair pipe = MakeInheritableOutputPipe();
+    if (pipe.read == nullptr)
+        return result;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = pipe.write;
+    startup.hStdError = pipe.write;
+    PROCESS_INFORMATION process = {};
+    std::wstring mutableLine = commandLine;
+    if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+        CloseHandle(pipe.read);
+        CloseHandle(pipe.write);
+        return result;
+    }
+    result.started = true;
+    CloseHandle(pipe.write);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe.read, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        result.output.append(buffer, got);
+    CloseHandle(pipe.read);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return result;
+}
+
+HANDLE StartProcess(const std::wstring& commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::wstring mutableLine = commandLine;
+    if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+DWORD WaitForExit(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = bytes.empty() ||
+              (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size());
+    CloseHandle(file);
+    return ok;
+}
+
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+    std::string out(bytes, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty())
+        return std::wstring();
+    int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(units, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], units);
+    return out;
+}
+
+std::wstring FromUnixPath(const std::string& unixPath) {
+    std::wstring path = L"Z:" + Widen(unixPath);
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path;
+}
+
+namespace {
+
+void CreateDirectoryChain(const std::wstring& path) {
+    for (size_t i = 3; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == L'\\')
+            CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+}
+
+}  // namespace
+
+std::wstring ArtifactsDir(const std::wstring& sub) {
+    const char* root = std::getenv("TEST_ARTIFACTS");
+    std::wstring dir = root ? FromUnixPath(root) : MakeTempDir(L"artifacts");
+    if (!sub.empty())
+        dir += L"\\" + sub;
+    CreateDirectoryChain(dir);
+    return dir;
+}
+
+std::wstring ProgramDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir = path;
+    return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+std::wstring BuiltProgram(const std::wstring& fileName) {
+    // Programs are built into the build tree's bin folder, tests anywhere below it.
+    std::wstring dir = ProgramDir();
+    while (dir.size() > 3) {
+        std::wstring candidate = dir + L"\\bin\\" + fileName;
+        if (FileExists(candidate))
+            return candidate;
+        candidate = dir + L"\\" + fileName;
+        if (FileExists(candidate))
+            return candidate;
+        size_t cut = dir.find_last_of(L'\\');
+        if (cut == std::wstring::npos)
+            break;
+        dir = dir.substr(0, cut);
+    }
+    return fileName;
+}
+
+std::wstring MakeTempDir(const std::wstring& tag) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    wchar_t unique[64];
+    swprintf(unique, 64, L"%ls_%lu_%lu", tag.c_str(), GetCurrentProcessId(), GetTickCount());
+    std::wstring dir = std::wstring(temp) + unique;
+    RemoveTree(dir);
+    CreateDirectoryChain(dir);
+    return dir;
+}
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+    DeleteFileW(path.c_str());
+}
+
+bool RegSetRaw(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type,
+               const void* data, DWORD size, REGSAM view) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &handle,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+bool RegSetString(HKEY root, const std::wstring& key, const wchar_t* name,
+                  const std::wstring& value, DWORD type, REGSAM view) {
+    return RegSetRaw(root, key, name, type, value.c_str(),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), view);
+}
+
+namespace {
+
+LONG DeleteTreeRecursive(HKEY root, const std::wstring& key, REGSAM view) {
+    HKEY handle = nullptr;
+    LONG status = RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | KEY_WRITE | view, &handle);
+    if (status != ERROR_SUCCESS)
+        return status;
+    wchar_t child[256];
+    for (;;) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(handle, 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (DeleteTreeRecursive(root, key + L"\\" + child, view) != ERROR_SUCCESS)
+            break;
+    }
+    RegCloseKey(handle);
+    typedef LONG(WINAPI * RegDeleteKeyExWFn)(HKEY, LPCWSTR, REGSAM, DWORD);
+    RegDeleteKeyExWFn deleteEx = reinterpret_cast<RegDeleteKeyExWFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"advapi32"), "RegDeleteKeyExW")));
+    if (deleteEx != nullptr)
+        return deleteEx(root, key.c_str(), view, 0);
+    return RegDeleteKeyW(root, key.c_str());
+}
+
+}  // namespace
+
+bool RegRemoveTree(HKEY root, const std::wstring& key, REGSAM view) {
+    LONG status = DeleteTreeRecursive(root, key, view);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool RegKeyExists(HKEY root, const std::wstring& key, REGSAM view) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+bool RegGetRaw(HKEY root, const std::wstring& key, const wchar_t* name, DWORD* type,
+               std::string* data, REGSAM view) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(handle, name, nullptr, type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        data->assign(size, '\0');
+        status = RegQueryValueExW(handle, name, nullptr, type,
+                                  reinterpret_cast<BYTE*>(size ? &(*data)[0] : nullptr), &size);
+        data->resize(size);
+    }
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+// --- UI driver ---------------------------------------------------------------
+
+namespace {
+
+struct DialogSearch {
+    const std::wstring* caption;
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM parameter) {
+    DialogSearch* search = reinterpret_cast<DialogSearch*>(parameter);
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    if (wcscmp(className, L"#32770") != 0 || !IsWindowVisible(window))
+        return TRUE;
+    if (search->processId != 0) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != search->processId)
+            return TRUE;
+    }
+    if (WindowText(window) != *search->caption)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs, DWORD processId) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DialogSearch search = {&caption, processId, nullptr};
+        EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr)
+            return search.found;
+        if (GetTickCount() - start > timeoutMs)
+            return nullptr;
+        Sleep(50);
+    }
+}
+
+std::wstring WindowText(HWND window) {
+    // WM_GETTEXT rather than GetWindowText: it reads controls of other processes too.
+    LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    LRESULT got = SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(length + 1),
+                               reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(static_cast<size_t>(got));
+    return text;
+}
+
+std::wstring MessageBoxText(HWND box) {
+    HWND text = GetDlgItem(box, 0xFFFF);
+    return text ? WindowText(text) : std::wstring();
+}
+
+bool HasButton(HWND dialog, int id) {
+    return GetDlgItem(dialog, id) != nullptr;
+}
+
+UINT MessageBoxIcon(HWND box) {
+    // The icon is the static control 20 of a message box.
+    HWND iconControl = GetDlgItem(box, 20);
+    if (iconControl == nullptr || !IsWindowVisible(iconControl))
+        return 0;
+    HICON shown = reinterpret_cast<HICON>(SendMessageW(iconControl, STM_GETICON, 0, 0));
+    if (shown == nullptr)
+        return 0;
+    struct Known { LPCWSTR id; UINT style; };
+    const Known known[] = {{IDI_HAND, MB_ICONERROR}, {IDI_QUESTION, MB_ICONQUESTION},
+                           {IDI_EXCLAMATION, MB_ICONWARNING}, {IDI_ASTERISK, MB_ICONINFORMATION}};
+    for (const Known& k : known)
+        if (LoadIconW(nullptr, k.id) == shown)
+            return k.style;
+    return 0xFFFFFFFF;  // an icon, but not a standard one
+}
+
+bool PressButton(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    if (button == nullptr)
+        return false;
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return true;
+}
+
+bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (IsWindow(window)) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+}  // namespace testsupport
