@@ -1,4 +1,22 @@
 #pragma once
+#include <string>
+#include <vector>
 
-// Adds "info\hotfixes.html" from the WMI hotfix list (COM initialised by the caller).
+#include "hotfix_format.h"
+
+// Enters the multithreaded COM apartment on the calling thread and sets the
+// process's COM security, for the WMI query of the hotfix step. Call it once
+// on the worker thread; COM stays initialised until the process ends.
+// 1 when both succeeded (an apartment or security set up earlier counts), else 0.
+int InitializeWorkerCom();
+
+// Adds "info\hotfixes.html" from the WMI hotfix list; connects to WMI on the
+// first call (COM initialised by the caller). 1 when the page was added.
 int AddHotfixList();
+
+// Runs the hotfix query on the open WMI connection and fills rows, one cell
+// per column name. 0 (rows empty) when not connected or the query was refused.
+int QueryHotfixRows(const std::vector<std::wstring>& columns, HotfixRowTable& rows);
+
+// 1 once the WMI connection is open; it stays open until the program ends.
+extern int wmiConnected;
