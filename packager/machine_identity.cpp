@@ -1,5 +1,158 @@
-// Placeholder until this collector lands: adds nothing.
 #include "machine_identity.h"
 
-int AddComputerNameInfo() { return 0; }
-int AddVmInfo() { return 0; }
+#include "identity_format.h"
+#include "ziparchive.h"
+
+#include <lm.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// --- domain probe -------------------------------------------------------------
+
+// Some platforms export the function only as a stub that raises instead of
+// returning. The probe therefore runs on a thread of its own, which an unhandled
+// exception ends alone, and such a probe counts as not supported.
+struct DomainProbe {
+    DWORD code;
+    bool returned;
+};
+
+DWORD domainProbeThreadId = 0;
+LPTOP_LEVEL_EXCEPTION_FILTER filterBeforeProbe = nullptr;
+
+LONG WINAPI EndFailedProbeThread(EXCEPTION_POINTERS* exception) {
+    if (GetCurrentThreadId() == domainProbeThreadId)
+        ExitThread(0);
+    return filterBeforeProbe != nullptr ? filterBeforeProbe(exception) : EXCEPTION_CONTINUE_SEARCH;
+}
+
+DWORD CallRenameProbe() {
+    return NetRenameMachineInDomain(nullptr, nullptr, nullptr, nullptr, 0);
+}
+
+DWORD WINAPI DomainProbeThread(void* parameter) {
+    DomainProbe* probe = static_cast<DomainProbe*>(parameter);
+    probe->code = CallRenameProbe();
+    probe->returned = true;
+    return 0;
+}
+
+// --- virtual-machine probes -----------------------------------------------------
+
+const wchar_t* const PCI_KEY = L"SYSTEM\\CurrentControlSet\\Enum\\PCI";
+const wchar_t* const SMBIOS_KEY = L"SYSTEM\\CurrentControlSet\\Services\\mssmbios\\Data";
+const wchar_t* const xenDevices[] = {L"VEN_5853&DEV_0001", L"VEN_5853&DEV_0002", L"VEN_5853&DEV_C000"};
+const wchar_t* const virtualBoxDevices[] = {L"VEN_80EE&DEV_BEEF", L"VEN_80EE&DEV_CAFE"};
+
+// Manufacturer, its terminating NUL, and the start of the product name.
+const char vmwareStrings[] = "VMware, Inc.\0VM";
+const char microsoftStrings[] = "Microsoft Corporation\0Virtual Machine";
+const char qemuStrings[] = "QEMU\0Standard PC";
+
+bool AnyPciDeviceMatches(const wchar_t* const* patterns, size_t count) {
+    HKEY pci = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PCI_KEY, 0, KEY_ENUMERATE_SUB_KEYS, &pci) != ERROR_SUCCESS)
+        return false;
+    bool found = false;
+    for (DWORD index = 0; !found; ++index) {
+        wchar_t name[64] = {};
+        DWORD nameLength = 64;
+        if (RegEnumKeyExW(pci, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        found = PciNameMatches(name, patterns, count);
+    }
+    RegCloseKey(pci);
+    return found;
+}
+
+bool SmbiosDataContains(const char* pattern, size_t length) {
+    HKEY data = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SMBIOS_KEY, 0, KEY_READ, &data) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(data, L"SMBiosData", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_BINARY || size < length) {
+        RegCloseKey(data);
+        return false;
+    }
+    unsigned char* bytes = static_cast<unsigned char*>(std::malloc(size));
+    if (bytes == nullptr) {
+        RegCloseKey(data);
+        return false;
+    }
+    DWORD delivered = size;
+    LONG read = RegQueryValueExW(data, L"SMBiosData", nullptr, &type, bytes, &delivered);
+    RegCloseKey(data);
+    bool found = read == ERROR_SUCCESS && type == REG_BINARY && delivered <= size &&
+                 ContainsBytes(bytes, delivered, pattern, length);
+    std::free(bytes);
+    return found;
+}
+
+int AddTextEntry(const wchar_t* entryName, const std::string& text) {
+    ArchiveResult result = AddArchiveEntry(packageArchive, entryName, text.data(),
+                                           static_cast<uint32_t>(text.size()), SOURCE_MEMORY);
+    return result == ARC_OK ? 1 : 0;
+}
+
+}  // namespace
+
+DWORD ProbeDomainMembership() {
+    DomainProbe probe = {ERROR_NOT_SUPPORTED, false};
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, DomainProbeThread, &probe, CREATE_SUSPENDED, &threadId);
+    if (thread == nullptr)
+        return CallRenameProbe();
+    domainProbeThreadId = threadId;
+    filterBeforeProbe = SetUnhandledExceptionFilter(EndFailedProbeThread);
+    ResumeThread(thread);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    SetUnhandledExceptionFilter(filterBeforeProbe);
+    domainProbeThreadId = 0;
+    return probe.returned ? probe.code : ERROR_NOT_SUPPORTED;
+}
+
+std::string CollectComputerNameText() {
+    DWORD probeCode = ProbeDomainMembership();
+    std::vector<std::string> names = CollectNamesUntilFailure([](int kind, std::string* name) {
+        char buffer[256] = {};
+        DWORD size = sizeof(buffer);
+        if (!GetComputerNameExA(static_cast<COMPUTER_NAME_FORMAT>(kind), buffer, &size))
+            return false;
+        name->assign(buffer, strnlen(buffer, sizeof(buffer)));
+        return true;
+    });
+    return FormatComputerNameEntry(probeCode, names);
+}
+
+VmKind DetectVirtualMachine() {
+    if (AnyPciDeviceMatches(xenDevices, sizeof(xenDevices) / sizeof(xenDevices[0])))
+        return VM_XEN;
+    if (AnyPciDeviceMatches(virtualBoxDevices, sizeof(virtualBoxDevices) / sizeof(virtualBoxDevices[0])))
+        return VM_VIRTUALBOX;
+    if (SmbiosDataContains(vmwareStrings, sizeof(vmwareStrings) - 1))
+        return VM_VMWARE;
+    if (SmbiosDataContains(microsoftStrings, sizeof(microsoftStrings) - 1))
+        return VM_VIRTUALPC;
+    if (SmbiosDataContains(qemuStrings, sizeof(qemuStrings) - 1))
+        return VM_QEMU;
+    return VM_NONE;
+}
+
+std::string CollectVmText() {
+    return FormatVmEntry(DetectVirtualMachine());
+}
+
+int AddComputerNameInfo() {
+    return AddTextEntry(L"info\\computername.txt", CollectComputerNameText());
+}
+
+int AddVmInfo() {
+    return AddTextEntry(L"info\\vm.txt", CollectVmText());
+}
