@@ -142,6 +142,11 @@ void resetDeflateContext(DeflateContext& context);
 // cannot be trusted (an internal check failed, or output was lost).
 uint32_t runDeflate(DeflateContext& context);
 
+// Extra bits per length code (257..285), distance code and code-length code.
+extern const int32_t LENGTH_EXTRA_BITS[29];
+extern const int32_t DISTANCE_EXTRA_BITS[DISTANCE_CODES];
+extern const int32_t BIT_LENGTH_EXTRA_BITS[BIT_LENGTH_CODES];
+
 // Matcher internals, declared for the block coder and for tests.
 uint32_t compressLazy(DeflateContext& context);
 uint32_t searchMatchChain(DeflateContext& context, uint32_t candidate);

@@ -1,7 +1,111 @@
+// LZ77 half of the compressor: a 64 KiB sliding window, 15-bit hash chains
+// and lazy evaluation at level 8; literals and matches go to the block coder.
 #include "deflate.h"
 
 #include <cstring>
 #include <new>
+
+namespace {
+
+struct LevelParameters {
+    uint32_t goodLength;
+    uint32_t maxLazy;
+    int32_t niceLength;
+    uint32_t maxChain;
+};
+
+// Rows by level 0..8; only level 8 is used.
+const LevelParameters LEVEL_TABLE[9] = {
+    {0, 0, 0, 0},       {4, 4, 8, 4},       {4, 5, 16, 8},
+    {4, 6, 32, 32},     {4, 4, 16, 16},     {8, 16, 32, 32},
+    {8, 16, 128, 128},  {8, 32, 128, 256},  {32, 128, 258, 1024},
+};
+
+inline void latch(DeflateContext& c, const char* text)
+{
+    c.errorText = text;
+}
+
+inline bool endsInput(uint32_t readResult)
+{
+    return readResult == DEFLATE_READ_END || readResult == DEFLATE_READ_FAILED;
+}
+
+// Returns the previous position with the same hash (0 = none).
+inline uint32_t insertString(DeflateContext& c, uint32_t p)
+{
+    c.hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
+    uint32_t candidate = c.hashHead[c.hash];
+    c.chain[p & HASH_MASK] = candidate;
+    c.hashHead[c.hash] = p;
+    return candidate;
+}
+
+inline uint64_t load64(const uint8_t* p)
+{
+    uint64_t value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+inline uint16_t load16(const uint8_t* p)
+{
+    uint16_t value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+inline uint32_t firstDifferentByte(uint64_t difference)
+{
+    // Words are loaded little-endian: the lowest set bit is the first byte.
+    return uint32_t(__builtin_ctzll(difference)) >> 3;
+}
+
+inline uint32_t rebase(uint32_t value)
+{
+    return value >= WINDOW_HALF ? value - WINDOW_HALF : 0;
+}
+
+void slideWindow(DeflateContext& c)
+{
+    std::memcpy(c.window, c.window + WINDOW_HALF, WINDOW_HALF);
+    c.matchStart -= WINDOW_HALF;
+    c.position -= WINDOW_HALF;
+    c.blockStart -= int32_t(WINDOW_HALF);
+    for (uint32_t i = 0; i < HASH_SIZE; ++i)
+        c.hashHead[i] = rebase(c.hashHead[i]);
+    for (uint32_t i = 0; i < WINDOW_HALF; ++i)
+        c.chain[i] = rebase(c.chain[i]);
+}
+
+inline const uint8_t* blockBytes(const DeflateContext& c)
+{
+    return c.blockStart >= 0 ? c.window + c.blockStart : nullptr;
+}
+
+// Ends the open block at end (a window position) and opens the next there.
+inline void endBlockAt(DeflateContext& c, uint32_t end)
+{
+    finishBlock(c, blockBytes(c), end - uint32_t(c.blockStart), false);
+    c.blockStart = int32_t(end);
+}
+
+// A slide is due and would push the open block's first bytes out of the
+// window, after which the block could no longer be stored. When storing it
+// now is no larger than coding it, end it here so that incompressible data
+// grows by a stored block's header only.
+void endStorableBlockBeforeSlide(DeflateContext& c, bool byteWaiting)
+{
+    if (c.position < SLIDE_THRESHOLD || c.blockStart < 0 ||
+        uint32_t(c.blockStart) >= WINDOW_HALF || c.literalCount == 0)
+        return;
+    uint32_t end = c.position - (byteWaiting ? 1 : 0);
+    uint32_t length = end - uint32_t(c.blockStart);
+    if (length + 4 <= codedBlockSize(c))
+        endBlockAt(c, end);
+}
+
+}  // namespace
 
 DeflateContext* createDeflateContext()
 {
@@ -16,15 +120,200 @@ void destroyDeflateContext(DeflateContext* context)
     delete context;
 }
 
-void resetDeflateContext(DeflateContext& context)
+void resetDeflateContext(DeflateContext& c)
 {
     // memset, not assignment: a temporary of this size would not fit a thread stack.
-    std::memset(&context, 0, sizeof context);
+    std::memset(&c, 0, sizeof c);
+    c.literalDesc = {c.literalTree, c.staticLiteralTree, LENGTH_EXTRA_BITS, 257, 286, 15, 0};
+    c.distanceDesc = {c.distanceTree, c.staticDistanceTree, DISTANCE_EXTRA_BITS, 0, 30, 15, 0};
+    c.bitLengthDesc = {c.bitLengthTree, nullptr, BIT_LENGTH_EXTRA_BITS, 0, 19, 7, 0};
 }
 
-uint32_t runDeflate(DeflateContext& context)
+uint32_t runDeflate(DeflateContext& c)
 {
-    // Placeholder until the compressor lands.
-    context.errorText = "not implemented";
-    return 0;
+    c.level = DEFLATE_LEVEL;
+    c.errorText = nullptr;
+    c.staticDistanceTree[0].parentOrLength = 0;
+
+    c.outputFill = 0;
+    c.flushMode = 1;
+    c.bitBuffer = 0;
+    c.bitCount = 0;
+    c.bitsSent = 0;
+    if (c.outputBuffer == nullptr || c.outputSize < 2 || c.readCallback == nullptr ||
+        c.flushCallback == nullptr) {
+        latch(c, "bad output");
+        return 0;
+    }
+
+    ct_init(c);
+    if (c.level < 1 || c.level > 8)
+        latch(c, "bad pack level");
+
+    c.slideEnabled = 0;
+    if (c.windowSize == 0) {
+        c.slideEnabled = 1;
+        c.windowSize = WINDOW_SIZE;
+    }
+    for (uint32_t i = 0; i < HASH_SIZE; ++i)
+        c.hashHead[i] = 0;
+
+    const LevelParameters& row = LEVEL_TABLE[DEFLATE_LEVEL];
+    c.goodLength = row.goodLength;
+    c.maxLazy = row.maxLazy;
+    c.niceLength = row.niceLength;
+    c.maxChain = row.maxChain;
+
+    c.position = 0;
+    c.blockStart = 0;
+    c.lookahead = c.readCallback(&c, c.window, WINDOW_SIZE);
+    if (endsInput(c.lookahead)) {
+        c.endOfInput = 1;
+        c.lookahead = 0;
+    } else {
+        c.endOfInput = 0;
+        if (c.lookahead < REFILL_THRESHOLD)
+            loadMoreInput(c);
+        c.hash = ((uint32_t(c.window[0]) << HASH_SHIFT) ^ c.window[1]) & HASH_MASK;
+    }
+    return compressLazy(c);
+}
+
+void loadMoreInput(DeflateContext& c)
+{
+    do {
+        uint32_t free = c.windowSize - c.position - c.lookahead;
+        if (c.position >= SLIDE_THRESHOLD && c.slideEnabled) {
+            slideWindow(c);
+            free += WINDOW_HALF;
+        }
+        if (c.endOfInput)
+            return;
+        if (free < 2)
+            latch(c, "more < 2");
+        uint32_t n = c.readCallback(&c, c.window + c.position + c.lookahead, free);
+        if (endsInput(n))
+            c.endOfInput = 1;
+        else
+            c.lookahead += n;
+    } while (c.lookahead < REFILL_THRESHOLD && !c.endOfInput);
+}
+
+uint32_t searchMatchChain(DeflateContext& c, uint32_t candidate)
+{
+    uint32_t budget = c.maxChain;
+    if (c.previousLength >= c.goodLength)
+        budget >>= 2;
+    uint32_t bestLength = c.previousLength;
+    const uint32_t limit = c.position > MAX_MATCH_DISTANCE ? c.position - MAX_MATCH_DISTANCE : 0;
+    const uint32_t niceLength = uint32_t(c.niceLength);
+
+    // The comparison reads up to window[position + 258]; never search where
+    // that would leave the window.
+    if (c.position > c.windowSize - REFILL_THRESHOLD || c.windowSize > WINDOW_SIZE) {
+        latch(c, "insufficient lookahead");
+        return bestLength;
+    }
+    const uint8_t* const scan = c.window + c.position;
+    const uint16_t scanStart = load16(scan);
+
+    do {
+        if (candidate >= c.position) {
+            latch(c, "no future");
+            break;
+        }
+        const uint8_t* match = c.window + candidate;
+        if (load16(match + bestLength - 1) != load16(scan + bestLength - 1) ||
+            load16(match) != scanStart)
+            continue;
+
+        // Bytes 0 and 1 are equal and the hash makes byte 2 equal as well.
+        uint32_t length = MIN_MATCH_LENGTH;
+        for (;;) {
+            uint64_t difference = load64(scan + length) ^ load64(match + length);
+            if (difference != 0) {
+                length += firstDifferentByte(difference);
+                break;
+            }
+            length += 8;
+            if (length > MAX_MATCH_LENGTH)
+                break;
+        }
+        if (length > MAX_MATCH_LENGTH)
+            length = MAX_MATCH_LENGTH;
+
+        if (length > bestLength) {
+            c.matchStart = candidate;
+            bestLength = length;
+            if (length >= niceLength)
+                break;
+        }
+    } while ((candidate = c.chain[candidate & HASH_MASK]) > limit && --budget != 0);
+    return bestLength;
+}
+
+uint32_t compressLazy(DeflateContext& c)
+{
+    uint32_t matchLength = MIN_MATCH_LENGTH - 1;
+    bool matchAvailable = false;
+
+    while (c.lookahead != 0) {
+        // With fewer than 3 bytes left no string is inserted and no match
+        // can begin.
+        uint32_t candidate = 0;
+        if (c.lookahead >= MIN_MATCH_LENGTH)
+            candidate = insertString(c, c.position);
+
+        c.previousLength = matchLength;
+        const uint32_t previousMatch = c.matchStart;
+        matchLength = MIN_MATCH_LENGTH - 1;
+
+        if (candidate != 0 && c.previousLength < c.maxLazy &&
+            c.position - candidate <= MAX_MATCH_DISTANCE) {
+            if (c.niceLength > int32_t(c.lookahead))
+                c.niceLength = int32_t(c.lookahead);
+            matchLength = searchMatchChain(c, candidate);
+            if (matchLength > c.lookahead)
+                matchLength = c.lookahead;
+            // A 3-byte match far back costs more bits than three literals.
+            if (matchLength == MIN_MATCH_LENGTH && c.position - c.matchStart > FAR_MATCH_LIMIT)
+                matchLength = MIN_MATCH_LENGTH - 1;
+        }
+
+        if (c.previousLength >= MIN_MATCH_LENGTH && matchLength <= c.previousLength) {
+            // The match found at the previous position is at least as good.
+            const uint32_t maxInsert = c.position + c.lookahead - MIN_MATCH_LENGTH;
+            int endBlock = ct_tally(c, c.position - 1 - previousMatch,
+                                    c.previousLength - MIN_MATCH_LENGTH);
+            c.lookahead -= c.previousLength - 1;
+            for (uint32_t remaining = c.previousLength - 2; remaining != 0; --remaining) {
+                ++c.position;
+                if (c.position <= maxInsert)
+                    insertString(c, c.position);
+            }
+            ++c.position;
+            matchAvailable = false;
+            matchLength = MIN_MATCH_LENGTH - 1;
+            if (endBlock)
+                endBlockAt(c, c.position);
+        } else if (matchAvailable) {
+            if (ct_tally(c, 0, c.window[c.position - 1]))
+                endBlockAt(c, c.position);
+            ++c.position;
+            --c.lookahead;
+        } else {
+            matchAvailable = true;
+            ++c.position;
+            --c.lookahead;
+        }
+
+        if (c.lookahead < REFILL_THRESHOLD) {
+            endStorableBlockBeforeSlide(c, matchAvailable);
+            loadMoreInput(c);
+        }
+    }
+
+    if (matchAvailable)
+        ct_tally(c, 0, c.window[c.position - 1]);
+    return finishBlock(c, blockBytes(c), c.position - uint32_t(c.blockStart), true);
 }
