@@ -1,0 +1,465 @@
+// The ZIP container through its public operations: headers as bytes, the
+// name and extension rules, rejected adds, and lost output. Every archive
+// that should be readable gets a manifest, and the host-side verifier reads
+// it back with readers that are not ours.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "archive_test_support.h"
+#include "crc32.h"
+#include "test_support.h"
+
+using namespace ziptest;
+
+namespace {
+
+ArchiveResult AddMemory(ArchiveHandle* archive, const wchar_t* name, const std::string& bytes) {
+    return AddArchiveEntry(archive, name, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                           SOURCE_MEMORY);
+}
+
+ArchiveResult AddFile(ArchiveHandle* archive, const wchar_t* name, const std::wstring& path) {
+    return AddArchiveEntry(archive, name, path.c_str(), 0, SOURCE_FILE);
+}
+
+ParsedArchive ParseFile(const std::wstring& path) {
+    return ParseArchive(testsupport::ReadFileBytes(path));
+}
+
+uint64_t OutputSize(ArchiveHandle* archive) {
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(archive->writer->outputFile, &size);
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+uint32_t OutputPosition(ArchiveHandle* archive) {
+    return SetFilePointer(archive->writer->outputFile, 0, nullptr, FILE_CURRENT);
+}
+
+std::string EntryBytes(const ParsedArchive& archive, size_t index) {
+    return archive.local[index].data;
+}
+
+// Every local header follows the previous entry's data, and the directory
+// follows the last one.
+void ExpectEntriesBackToBack(const ParsedArchive& archive) {
+    uint32_t offset = 0;
+    for (size_t i = 0; i < archive.central.size(); ++i) {
+        const CentralHeader& central = archive.central[i];
+        EXPECT_EQ(offset, central.localHeaderOffset) << "entry " << i;
+        offset += 30 + static_cast<uint32_t>(central.name.size()) + 17 + central.compressedSize;
+    }
+    EXPECT_EQ(offset, archive.end.directoryOffset);
+}
+
+std::wstring NameOfLength(size_t length) {
+    std::wstring name = L"long\\";
+    while (name.size() < length)
+        name += L'n';
+    return name;
+}
+
+}  // namespace
+
+TEST(ZipArchive, EmptyArchiveIsTheEndRecordAlone) {
+    std::wstring path = ArchivePath(L"empty.zip");
+    ASSERT_TRUE(testsupport::WriteFileBytes(path, std::string(1000, 'x')));  // truncated by the create
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    EXPECT_EQ(HANDLE_KIND_WRITER, archive->kind);
+    EXPECT_EQ(ARC_OK, lastArchiveResult);
+    EXPECT_EQ(ARC_OK, CloseArchive(archive));
+    EXPECT_EQ(ARC_OK, lastArchiveResult);
+    std::string expected("PK\x05\x06", 4);
+    expected += std::string(18, '\0');
+    EXPECT_EQ(expected, testsupport::ReadFileBytes(path));
+    WriteManifest(path, {});
+}
+
+TEST(ZipArchive, CreateFailsWhereNoFileCanBeMade) {
+    lastArchiveResult = ARC_OK;
+    EXPECT_EQ(nullptr, CreateArchive(L"Z:\\no-such-folder-for-zip-tests\\package.zrpk"));
+    EXPECT_EQ(ARC_OPEN_FAILED, lastArchiveResult);
+}
+
+TEST(ZipArchive, HeadersOfStoredAndDeflatedEntries) {
+    std::wstring path = ArchivePath(L"headers.zip");
+    std::string osText = "Windows 7 Professional\r\nBuild 7601\r\n";
+    std::string digits = "123456789";
+    std::string packed = NoiseBytes(3000, 1);
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"info\\osversion.txt", osText));
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"check\\digits.gz", digits));
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"nested\\inner.ZIP", packed));
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+
+    ParsedArchive parsed = ParseFile(path);
+    ASSERT_TRUE(parsed.ok) << parsed.problem;
+    ASSERT_EQ(3u, parsed.central.size());
+    EXPECT_EQ(3u, parsed.end.entriesOnDisk);
+    EXPECT_EQ(0u, parsed.end.commentLength);
+    struct Expected {
+        const char* name;
+        uint16_t method, flags;
+        const std::string& bytes;
+    } expected[] = {
+        {"info/osversion.txt", METHOD_DEFLATED, 2, osText},
+        {"check/digits.gz", METHOD_STORED, 0, digits},
+        {"nested/inner.ZIP", METHOD_STORED, 0, packed},
+    };
+    uint32_t directorySize = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        const CentralHeader& central = parsed.central[i];
+        const LocalHeader& local = parsed.local[i];
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_EQ(expected[i].name, central.name);
+        EXPECT_EQ(central.name, local.name);
+        EXPECT_EQ(0x0B17, central.versionMadeBy);
+        EXPECT_EQ(20, central.versionNeeded);
+        EXPECT_EQ(20, local.versionNeeded);
+        EXPECT_EQ(expected[i].method, central.method);
+        EXPECT_EQ(expected[i].method, local.method);
+        EXPECT_EQ(expected[i].flags, central.flags);
+        EXPECT_EQ(expected[i].flags, local.flags);  // bit 3 is gone after the rewrite
+        EXPECT_EQ(updateCrc32(0, expected[i].bytes.data(), static_cast<uint32_t>(expected[i].bytes.size())),
+                  central.crc);
+        EXPECT_EQ(central.crc, local.crc);
+        EXPECT_EQ(expected[i].bytes.size(), central.uncompressedSize);
+        EXPECT_EQ(central.uncompressedSize, local.uncompressedSize);
+        EXPECT_EQ(central.compressedSize, local.compressedSize);
+        if (expected[i].method == METHOD_STORED) {
+            EXPECT_EQ(expected[i].bytes, EntryBytes(parsed, i));
+        }
+        EXPECT_EQ(central.time, local.time);
+        EXPECT_EQ(central.date, local.date);
+        EXPECT_EQ(0u, central.commentLength);
+        EXPECT_EQ(0u, central.diskNumberStart);
+        EXPECT_EQ(0u, central.internalAttributes);
+        EXPECT_EQ(0x80000000u, central.externalAttributes);
+        // Extended timestamps: three times locally, the modification time centrally.
+        ASSERT_EQ(17u, local.extra.size());
+        ASSERT_EQ(9u, central.extra.size());
+        EXPECT_EQ(std::string("UT\x0D\x00\x07", 5), local.extra.substr(0, 5));
+        EXPECT_EQ(std::string("UT\x05\x00\x07", 5), central.extra.substr(0, 5));
+        EXPECT_EQ(local.extra.substr(5, 4), central.extra.substr(5, 4));
+        directorySize += 46 + static_cast<uint32_t>(central.name.size()) + 9;
+    }
+    EXPECT_EQ(18u, parsed.central[0].name.size());
+    EXPECT_EQ(0xCBF43926u, parsed.central[1].crc);
+    EXPECT_EQ(directorySize, parsed.end.directorySize);
+    ExpectEntriesBackToBack(parsed);
+    WriteManifest(path, {{"info/osversion.txt", osText, METHOD_DEFLATED, true, 0x80000000},
+                         {"check/digits.gz", digits, METHOD_STORED, true, 0x80000000},
+                         {"nested/inner.ZIP", packed, METHOD_STORED, true, 0x80000000}});
+}
+
+TEST(ZipArchive, MemoryEntriesTakeTheCurrentTime) {
+    std::wstring path = ArchivePath(L"clock.zip");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    int32_t before = static_cast<int32_t>(std::time(nullptr));
+    SYSTEMTIME local = {};
+    GetLocalTime(&local);
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"info\\zrpk.txt", "id\r\n"));
+    int32_t after = static_cast<int32_t>(std::time(nullptr));
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+    ParsedArchive parsed = ParseFile(path);
+    ASSERT_TRUE(parsed.ok) << parsed.problem;
+    const LocalHeader& header = parsed.local[0];
+    int32_t modify = static_cast<int32_t>(Read32(header.extra, 5));
+    EXPECT_GE(modify, before);  // exact here: the zone has no daylight-saving time
+    EXPECT_LE(modify, after);
+    EXPECT_EQ(Read32(header.extra, 5), Read32(header.extra, 9));
+    EXPECT_EQ(Read32(header.extra, 5), Read32(header.extra, 13));
+    EXPECT_EQ(local.wYear - 1980, header.date >> 9);
+    EXPECT_EQ(local.wMonth, (header.date >> 5) & 15);
+    EXPECT_EQ(local.wDay, header.date & 31);
+    EXPECT_EQ(local.wHour, header.time >> 11);
+    WriteManifest(path, {{"info/zrpk.txt", "id\r\n"}});
+}
+
+TEST(ZipArchive, ExtensionDecidesBetweenStoredAndDeflated) {
+    struct Case {
+        const char* name;
+        CompressionMethod method;
+    } cases[] = {
+        {"a.zip", METHOD_STORED},      {"a.ZIP", METHOD_STORED},        {"a.Z", METHOD_STORED},
+        {"a.z", METHOD_STORED},        {"a.tgz", METHOD_STORED},        {"a.Gz", METHOD_STORED},
+        {"a.zoo", METHOD_STORED},      {"a.arc", METHOD_STORED},        {"a.lzh", METHOD_STORED},
+        {"a.ARJ", METHOD_STORED},      {".zip", METHOD_STORED},         {"dir/x.y.gz", METHOD_STORED},
+        {"a.zipx", METHOD_DEFLATED},   {"a.tar", METHOD_DEFLATED},      {"a.zip/readme", METHOD_DEFLATED},
+        {"archive.zip.txt", METHOD_DEFLATED}, {"noextension", METHOD_DEFLATED}, {"a.zip.", METHOD_DEFLATED},
+        {"a.g", METHOD_DEFLATED},      {"a.gzz", METHOD_DEFLATED},      {"reg/termsrv.re_", METHOD_DEFLATED},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.method, methodForName(c.name)) << c.name;
+}
+
+TEST(ZipArchive, NameLimits) {
+    std::wstring path = ArchivePath(L"names.zip");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    ArchiveWriter& writer = *archive->writer;
+
+    ASSERT_EQ(ARC_OK, AddMemory(archive, NameOfLength(259).c_str(), "longest"));
+    uint32_t end = writer.bytesWritten;
+
+    EXPECT_EQ(ARC_BAD_ARGUMENT, AddMemory(archive, NameOfLength(260).c_str(), "too long"));
+    EXPECT_EQ(ARC_BAD_ARGUMENT, lastArchiveResult);
+    EXPECT_EQ(ARC_BAD_ARGUMENT, AddMemory(archive, NameOfLength(517).c_str(), "converted, too long"));
+    EXPECT_EQ(ARC_BAD_ARGUMENT, AddMemory(archive, L"", "no name"));
+    EXPECT_EQ(ARC_BAD_ARGUMENT, lastArchiveResult);
+
+    // A name the conversion cannot hold leaves the last result alone.
+    std::wstring missing = testsupport::MakeTempDir(L"zip_names") + L"\\missing.txt";
+    EXPECT_EQ(ARC_OPEN_FAILED, AddFile(archive, L"missing.txt", missing));
+    EXPECT_EQ(ARC_BAD_ARGUMENT, AddMemory(archive, NameOfLength(518).c_str(), "not convertible"));
+    EXPECT_EQ(ARC_BAD_ARGUMENT, AddArchiveEntry(archive, nullptr, "x", 1, SOURCE_MEMORY));
+    EXPECT_EQ(ARC_OPEN_FAILED, lastArchiveResult);
+
+    EXPECT_EQ(end, writer.bytesWritten);
+    EXPECT_EQ(end, OutputSize(archive));
+    // No other checks: leading slashes and parent parts are stored as given.
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"\\..\\up.txt", "up"));
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+
+    ParsedArchive parsed = ParseFile(path);
+    ASSERT_TRUE(parsed.ok) << parsed.problem;
+    ASSERT_EQ(2u, parsed.central.size());
+    std::string longest = testsupport::Narrow(NameOfLength(259));
+    longest[4] = '/';
+    EXPECT_EQ(longest, parsed.central[0].name);
+    EXPECT_EQ("/../up.txt", parsed.central[1].name);
+    ExpectEntriesBackToBack(parsed);
+    // /../up.txt would make the readers complain about the path, not the data.
+    WriteManifest(path, {{longest, "longest"}, {"/../up.txt", "up"}});
+}
+
+TEST(ZipArchive, RejectedAddsWriteNothingAndTheNextAddTakesTheirPlace) {
+    std::wstring dir = testsupport::MakeTempDir(L"zip_rejected");
+    std::wstring path = ArchivePath(L"rejected.zip");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    ArchiveWriter& writer = *archive->writer;
+    ArchiveHandle wrongKind = {1, archive->writer};
+    std::string first = TextBytes(700);
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"first.txt", first));
+
+    struct Case {
+        const char* label;
+        ArchiveHandle* handle;
+        const void* source;
+        uint32_t length;
+        EntrySourceKind kind;
+        ArchiveResult expected;
+    } cases[] = {
+        {"no handle", nullptr, "x", 1, SOURCE_MEMORY, ARC_BAD_ARGUMENT},
+        {"wrong handle kind", &wrongKind, "x", 1, SOURCE_MEMORY, ARC_WRONG_HANDLE},
+        {"memory without data", archive, nullptr, 5, SOURCE_MEMORY, ARC_BAD_ARGUMENT},
+        {"memory of length 0", archive, "x", 0, SOURCE_MEMORY, ARC_BAD_ARGUMENT},
+        {"file without a path", archive, nullptr, 0, SOURCE_FILE, ARC_BAD_ARGUMENT},
+        {"kind 1", archive, "x", 1, static_cast<EntrySourceKind>(1), ARC_BAD_ARGUMENT},
+        {"kind 4", archive, "x", 1, static_cast<EntrySourceKind>(4), ARC_BAD_ARGUMENT},
+        {"file that does not exist", archive, L"Z:\\no\\such\\file.txt", 0, SOURCE_FILE, ARC_OPEN_FAILED},
+        {"a folder", archive, dir.c_str(), 0, SOURCE_FILE, ARC_OPEN_FAILED},
+    };
+    uint32_t end = writer.bytesWritten;
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.expected, AddArchiveEntry(c.handle, L"rejected.txt", c.source, c.length, c.kind))
+            << c.label;
+        EXPECT_EQ(c.expected, lastArchiveResult) << c.label;
+        EXPECT_EQ(end, writer.bytesWritten) << c.label;
+        EXPECT_EQ(end, OutputSize(archive)) << c.label;
+        EXPECT_EQ(end, OutputPosition(archive)) << c.label;
+    }
+    EXPECT_EQ(ARC_BAD_ARGUMENT, CloseArchive(nullptr));
+    EXPECT_EQ(ARC_WRONG_HANDLE, CloseArchive(&wrongKind));
+
+    std::string second = TextBytes(300);
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"same.txt", second));
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"same.txt", first));
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+
+    ParsedArchive parsed = ParseFile(path);
+    ASSERT_TRUE(parsed.ok) << parsed.problem;
+    ASSERT_EQ(3u, parsed.central.size());
+    EXPECT_EQ(end, parsed.central[1].localHeaderOffset);
+    EXPECT_EQ("same.txt", parsed.central[1].name);
+    EXPECT_EQ("same.txt", parsed.central[2].name);
+    ExpectEntriesBackToBack(parsed);
+    WriteManifest(path, {{"first.txt", first}, {"same.txt", second}, {"same.txt", first}});
+    testsupport::RemoveTree(dir);
+}
+
+TEST(ZipArchive, FileSourcesAreCopiedWholeAndReleased) {
+    std::wstring dir = testsupport::MakeTempDir(L"zip_files");
+    struct Source {
+        const wchar_t* file;
+        const wchar_t* entry;
+        const char* stored;
+        std::string bytes;
+        uint16_t method;
+    } sources[] = {
+        {L"empty.txt", L"files\\empty.txt", "files/empty.txt", "", METHOD_DEFLATED},
+        {L"empty.gz", L"files\\empty.gz", "files/empty.gz", "", METHOD_STORED},
+        {L"blob.zip", L"files\\blob.zip", "files/blob.zip", NoiseBytes(100000, 2), METHOD_STORED},
+        {L"big.txt", L"files\\big.txt", "files/big.txt", TextBytes(300000), METHOD_DEFLATED},
+        {L"noise.bin", L"files\\noise.bin", "files/noise.bin", NoiseBytes(70000, 3), METHOD_DEFLATED},
+    };
+    std::wstring path = ArchivePath(L"files.zip");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    std::vector<ExpectedEntry> manifest;
+    for (const Source& s : sources) {
+        std::wstring source = dir + L"\\" + s.file;
+        ASSERT_TRUE(testsupport::WriteFileBytes(source, s.bytes));
+        uint32_t attributes = externalAttributesOf(GetFileAttributesW(source.c_str()), false);
+        ASSERT_EQ(ARC_OK, AddFile(archive, s.entry, source)) << s.stored;
+        // The add closed the source again, so the caller can delete it at once.
+        EXPECT_TRUE(DeleteFileW(source.c_str())) << s.stored;
+        manifest.push_back({s.stored, s.bytes, s.method, true, attributes});
+    }
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::string program = testsupport::ReadFileBytes(self);
+    ASSERT_EQ(ARC_OK, AddFile(archive, L"bin\\tool.exe", self));
+    manifest.push_back({"bin/tool.exe", program, METHOD_DEFLATED, false, 0});
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+
+    ParsedArchive parsed = ParseFile(path);
+    ASSERT_TRUE(parsed.ok) << parsed.problem;
+    ASSERT_EQ(6u, parsed.central.size());
+    for (int i : {0, 1}) {
+        EXPECT_EQ(0u, parsed.central[i].uncompressedSize);
+        EXPECT_EQ(0u, parsed.central[i].crc);
+    }
+    EXPECT_EQ(0u, parsed.central[1].compressedSize);
+    EXPECT_EQ(sources[2].bytes, EntryBytes(parsed, 2));  // stored across seven chunks
+    EXPECT_EQ(0u, parsed.central[3].externalAttributes & 0x00400000);
+    EXPECT_EQ(0x81C00000u, parsed.central[5].externalAttributes & 0xFFFF0000u);
+    ExpectEntriesBackToBack(parsed);
+    WriteManifest(path, manifest);
+    testsupport::RemoveTree(dir);
+}
+
+// --- Lost output -----------------------------------------------------------
+
+TEST(ZipArchiveLostOutput, ArchiveOnAFullDeviceIsNeverReportedAsWritten) {
+    ArchiveHandle* archive = CreateArchive(L"Z:\\dev\\full");
+    ASSERT_NE(nullptr, archive);
+    EXPECT_EQ(ARC_WRITE_FAILED, AddMemory(archive, L"info\\zrpk.txt", "package id\r\n"));
+    EXPECT_EQ(ARC_WRITE_FAILED, AddMemory(archive, L"pack\\stored.zip", "stored"));
+    EXPECT_EQ(0u, archive->writer->bytesWritten);
+    EXPECT_EQ(ARC_WRITE_FAILED, CloseArchive(archive));
+    EXPECT_EQ(ARC_WRITE_FAILED, lastArchiveResult);
+
+    // Even an archive without entries: its end record did not reach the disk.
+    archive = CreateArchive(L"Z:\\dev\\full");
+    ASSERT_NE(nullptr, archive);
+    EXPECT_EQ(ARC_WRITE_FAILED, CloseArchive(archive));
+}
+
+TEST(ZipArchiveLostOutput, FailedAddLeavesTheNextEntryWhereItBelongs) {
+    // Entry B's name is 12 bytes: its first header spans 59 bytes (30 fixed,
+    // 12 name, 17 extra), then its data.
+    std::string stored = NoiseBytes(40000, 4);
+    std::string deflated = NoiseBytes(200000, 5);
+    struct Case {
+        const char* label;
+        const wchar_t* name;
+        const std::string& bytes;
+        uint64_t budget;  // bytes of entry B that reach the file
+        FailingOutput::Mode mode;
+    } cases[] = {
+        {"fixed part of the header", L"middle\\b.zip", stored, 10, FailingOutput::ShortWrite},
+        {"name", L"middle\\b.zip", stored, 35, FailingOutput::ShortWrite},
+        {"extra field", L"middle\\b.zip", stored, 50, FailingOutput::FailedWrite},
+        {"stored data", L"middle\\b.zip", stored, 59 + 20000, FailingOutput::ShortWrite},
+        {"stored data, write refused", L"middle\\b.zip", stored, 59 + 16384, FailingOutput::FailedWrite},
+        {"deflated data", L"middle\\b.bin", deflated, 59 + 20000, FailingOutput::ShortWrite},
+        {"deflated data, write refused", L"middle\\b.bin", deflated, 59 + 40000, FailingOutput::FailedWrite},
+        {"rewritten header", L"middle\\b.zip", stored, 59 + 40000, FailingOutput::ShortWrite},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::wstring path = ArchivePath(L"lost-" + std::to_wstring(index++) + L".zip");
+        std::string a = TextBytes(5000), cBytes = TextBytes(7000);
+        ArchiveHandle* archive = CreateArchive(path.c_str());
+        ASSERT_NE(nullptr, archive);
+        ArchiveWriter& writer = *archive->writer;
+        ASSERT_EQ(ARC_OK, AddMemory(archive, L"before\\a.txt", a));
+        uint32_t end = writer.bytesWritten;
+        {
+            FailingOutput diskFull(c.budget, c.mode);
+            EXPECT_EQ(ARC_WRITE_FAILED, AddMemory(archive, c.name, c.bytes));
+            EXPECT_EQ(ARC_WRITE_FAILED, AddMemory(archive, L"while\\full.txt", "still full"));
+        }
+        EXPECT_EQ(end, writer.bytesWritten);
+        EXPECT_EQ(end, OutputPosition(archive));
+        // Room again: the next entry overwrites what the failed one left.
+        ASSERT_EQ(ARC_OK, AddMemory(archive, L"after\\c.txt", cBytes));
+        EXPECT_EQ(ARC_WRITE_FAILED, CloseArchive(archive));
+        EXPECT_EQ(ARC_WRITE_FAILED, lastArchiveResult);
+
+        ParsedArchive parsed = ParseFile(path);
+        ASSERT_TRUE(parsed.ok) << parsed.problem;
+        ASSERT_EQ(2u, parsed.central.size());
+        EXPECT_EQ("after/c.txt", parsed.central[1].name);
+        EXPECT_EQ(end, parsed.central[1].localHeaderOffset);
+        ExpectEntriesBackToBack(parsed);
+        EXPECT_EQ(parsed.end.directoryOffset + parsed.end.directorySize + 22,
+                  testsupport::ReadFileBytes(path).size());
+        WriteManifest(path, {{"before/a.txt", a}, {"after/c.txt", cBytes}});
+    }
+}
+
+TEST(ZipArchiveLostOutput, ShortCentralDirectoryOrEndRecordFailsTheClose) {
+    for (bool inEndRecord : {false, true}) {
+        SCOPED_TRACE(inEndRecord ? "end record" : "central header");
+        std::wstring path = ArchivePath(inEndRecord ? L"short-end.zip" : L"short-central.zip");
+        ArchiveHandle* archive = CreateArchive(path.c_str());
+        ASSERT_NE(nullptr, archive);
+        ASSERT_EQ(ARC_OK, AddMemory(archive, L"one.txt", TextBytes(100)));
+        ASSERT_EQ(ARC_OK, AddMemory(archive, L"two.txt", TextBytes(200)));
+        uint32_t directoryStart = archive->writer->bytesWritten;
+        uint64_t budget = inEndRecord ? 2 * (46 + 7 + 9) + 5 : 20;
+        {
+            FailingOutput diskFull(budget, FailingOutput::ShortWrite);
+            EXPECT_EQ(ARC_WRITE_FAILED, CloseArchive(archive));
+        }
+        std::string bytes = testsupport::ReadFileBytes(path);
+        EXPECT_EQ(directoryStart + budget, bytes.size());
+        EXPECT_FALSE(ParseArchive(bytes).ok);
+    }
+}
+
+TEST(ZipArchiveLostOutput, OutputThatCannotBeRepositionedRefusesLaterAdds) {
+    std::wstring path = ArchivePath(L"unseekable.bin");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    archive->writer->canSeek = false;
+    EXPECT_EQ(ARC_NOT_SEEKABLE, AddMemory(archive, L"a.txt", "a"));
+    EXPECT_EQ(ARC_EARLIER_ERROR, AddMemory(archive, L"b.txt", "b"));
+    EXPECT_EQ(ARC_NOT_SEEKABLE, CloseArchive(archive));
+}
+
+TEST(ZipArchiveLostOutput, EntryBeyondFourGiBIsRefused) {
+    std::wstring path = ArchivePath(L"huge-offset.bin");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    {
+        DiscardingOutput nothingReachesTheDisk;
+        archive->writer->bytesWritten = 0xFFFFFF00u;
+        EXPECT_EQ(ARC_WRITE_FAILED, AddMemory(archive, L"over.zip", NoiseBytes(1000, 6)));
+        EXPECT_EQ(0xFFFFFF00u, archive->writer->bytesWritten);
+        EXPECT_EQ(ARC_OK, AddMemory(archive, L"fits.zip", NoiseBytes(100, 7)));
+        // Back to the start, so that the close leaves an empty file, not a sparse giant.
+        archive->writer->bytesWritten = 0;
+        seekOutput(*archive->writer, 0);
+        CloseArchive(archive);
+    }
+    DeleteFileW(path.c_str());
+}
