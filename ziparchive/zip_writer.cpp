@@ -183,26 +183,6 @@ bool endsWithinArchiveLimit(const ArchiveEntry& entry, uint32_t dataSize) {
     return end <= 0xFFFFFFFFull;
 }
 
-// TEMPORARY until the compressor lands: a valid raw deflate stream made of
-// stored blocks, so that deflated entries can be written and read back.
-uint32_t writeStoredBlockStream(ArchiveWriter& writer) {
-    const uint32_t blockHeader = 5;
-    uint32_t total = 0;
-    for (;;) {
-        uint32_t count = readInput(writer, writer.ioBuffer + blockHeader, IO_BUFFER_SIZE - blockHeader);
-        if (count == 0)
-            break;
-        writer.ioBuffer[0] = 0;
-        put16(writer.ioBuffer + 1, count);
-        put16(writer.ioBuffer + 3, ~count & 0xFFFF);
-        writeOutput(writer, writer.ioBuffer, count + blockHeader);
-        total += count + blockHeader;
-    }
-    const uint8_t finalBlock[] = {1, 0, 0, 0xFF, 0xFF};
-    writeOutput(writer, finalBlock, sizeof(finalBlock));
-    return total + sizeof(finalBlock);
-}
-
 }  // namespace
 
 CompressionMethod methodForName(const char* storedName) {
@@ -312,10 +292,6 @@ ArchiveResult deflateEntry(ArchiveWriter& writer, ArchiveEntry& entry) {
     context->outputBuffer = writer.ioBuffer;
     context->outputSize = IO_BUFFER_SIZE;
     writer.compressedSize = runDeflate(*context);
-    if (context->errorText != nullptr && std::strcmp(context->errorText, "not implemented") == 0) {
-        context->errorText = nullptr;  // TEMPORARY, see writeStoredBlockStream
-        writer.compressedSize = writeStoredBlockStream(writer);
-    }
     entry.flags |= FLAG_DEFLATE_MAXIMUM;
     ArchiveResult result = context->errorText != nullptr ? ARC_DEFLATE_FAILED : ARC_OK;
     destroyDeflateContext(context);
