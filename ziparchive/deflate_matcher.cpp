@@ -36,8 +36,8 @@ inline uint32_t insertString(DeflateContext& c, uint32_t p)
 {
     c.hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
     uint32_t candidate = c.hashHead[c.hash];
-    c.chain[p & HASH_MASK] = candidate;
-    c.hashHead[c.hash] = p;
+    c.chain[p & HASH_MASK] = uint16_t(candidate);
+    c.hashHead[c.hash] = uint16_t(p);
     return candidate;
 }
 
@@ -61,9 +61,9 @@ inline uint32_t firstDifferentByte(uint64_t difference)
     return uint32_t(__builtin_ctzll(difference)) >> 3;
 }
 
-inline uint32_t rebase(uint32_t value)
+inline uint16_t rebase(uint32_t value)
 {
-    return value >= WINDOW_HALF ? value - WINDOW_HALF : 0;
+    return uint16_t(value >= WINDOW_HALF ? value - WINDOW_HALF : 0);
 }
 
 void slideWindow(DeflateContext& c)
