@@ -121,13 +121,13 @@ def check_with_zipfile(label, path, expected, problems):
 
 
 def check_with_tools(label, path, expected, problems):
-    test = subprocess.run(["unzip", "-t", path], capture_output=True, text=True)
+    test = subprocess.run(["unzip", "-t", path], capture_output=True, text=True, errors="replace")
     if expected:
         problems.check(test.returncode == 0 and "No errors detected" in test.stdout, label,
                        f"unzip -t: {test.returncode}\n{test.stdout}{test.stderr}")
     else:
         problems.check("zipfile is empty" in test.stdout + test.stderr, label, "unzip -t on the empty archive")
-    details = subprocess.run(["zipdetails", path], capture_output=True, text=True)
+    details = subprocess.run(["zipdetails", path], capture_output=True, text=True, errors="replace")
     problems.check(details.returncode == 0 and "Done" in details.stdout, label,
                    f"zipdetails: {details.returncode}\n{details.stderr}")
     problems.check(details.stdout.count("Extended Timestamp") >= 2 * len(expected) or not expected,

@@ -237,6 +237,24 @@ TEST(ZipArchive, NameLimits) {
     WriteManifest(path, {{longest, "longest"}, {"/../up.txt", "up"}});
 }
 
+TEST(ZipArchive, NamesAreStoredInTheAnsiCodePage) {
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the expected bytes are those of code page 1252, this prefix has " << GetACP();
+    std::wstring path = ArchivePath(L"ansi-names.zip");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"files\\caf\u00e9.txt", "menu"));
+    // A character the code page lacks becomes its default character, not a failure.
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"files\\\u4e2d.txt", "middle"));
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+    ParsedArchive parsed = ParseFile(path);
+    ASSERT_TRUE(parsed.ok) << parsed.problem;
+    ASSERT_EQ(2u, parsed.central.size());
+    EXPECT_EQ("files/caf\xE9.txt", parsed.central[0].name);
+    EXPECT_EQ("files/?.txt", parsed.central[1].name);
+    WriteManifest(path, {{"files/caf\xE9.txt", "menu"}, {"files/?.txt", "middle"}});
+}
+
 TEST(ZipArchive, RejectedAddsWriteNothingAndTheNextAddTakesTheirPlace) {
     std::wstring dir = testsupport::MakeTempDir(L"zip_rejected");
     std::wstring path = ArchivePath(L"rejected.zip");
@@ -365,7 +383,8 @@ TEST(ZipArchiveLostOutput, FailedAddLeavesTheNextEntryWhereItBelongs) {
     // Entry B's name is 12 bytes: its first header spans 59 bytes (30 fixed,
     // 12 name, 17 extra), then its data.
     std::string stored = NoiseBytes(40000, 4);
-    std::string deflated = NoiseBytes(200000, 5);
+    std::string text = TextBytes(400000);                // deflates to more than 20000 bytes
+    std::string incompressible = NoiseBytes(200000, 5);  // goes out as stored blocks
     struct Case {
         const char* label;
         const wchar_t* name;
@@ -378,8 +397,9 @@ TEST(ZipArchiveLostOutput, FailedAddLeavesTheNextEntryWhereItBelongs) {
         {"extra field", L"middle\\b.zip", stored, 50, FailingOutput::FailedWrite},
         {"stored data", L"middle\\b.zip", stored, 59 + 20000, FailingOutput::ShortWrite},
         {"stored data, write refused", L"middle\\b.zip", stored, 59 + 16384, FailingOutput::FailedWrite},
-        {"deflated data", L"middle\\b.bin", deflated, 59 + 20000, FailingOutput::ShortWrite},
-        {"deflated data, write refused", L"middle\\b.bin", deflated, 59 + 40000, FailingOutput::FailedWrite},
+        {"deflated data", L"middle\\b.txt", text, 59 + 20000, FailingOutput::ShortWrite},
+        {"deflated data, write refused", L"middle\\b.txt", text, 59 + 20000, FailingOutput::FailedWrite},
+        {"deflate's stored blocks", L"middle\\b.bin", incompressible, 59 + 70000, FailingOutput::ShortWrite},
         {"rewritten header", L"middle\\b.zip", stored, 59 + 40000, FailingOutput::ShortWrite},
     };
     int index = 0;
