@@ -1,5 +1,7 @@
 #include "registry_export.h"
 
+#include <new>
+
 #include "registry_format.h"
 #include "shared_helpers.h"
 
@@ -14,6 +16,15 @@ wchar_t exportNameBuffer[exportNameUnits];
 BYTE exportDataBuffer[exportDataBytes];
 
 const wchar_t exportHeader[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
+
+// Closes a level's key when the level ends, also when the text cannot grow.
+struct ScopedKey {
+    HKEY handle = nullptr;
+    ~ScopedKey() {
+        if (handle != nullptr)
+            RegCloseKey(handle);
+    }
+};
 
 void ExportValues(std::wstring& output, HKEY key) {
     for (DWORD index = 0;; ++index) {
@@ -54,17 +65,16 @@ REGSAM RegistryViewFlag(BOOL wow64, int use32bitView) {
 
 void ExportKeyRecursive(std::wstring& output, HKEY parent, const std::wstring& subkey,
                         const std::wstring& fullName, REGSAM viewFlag) {
-    HKEY key = nullptr;
+    ScopedKey key;
     if (RegOpenKeyExW(parent, subkey.c_str(), 0, viewFlag | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
-                      &key) != ERROR_SUCCESS)
+                      &key.handle) != ERROR_SUCCESS)
         return;
     output.append(L"[");
     output.append(fullName);
     output.append(L"]\r\n");
-    ExportValues(output, key);
+    ExportValues(output, key.handle);
     output.append(L"\r\n");
-    ExportSubkeys(output, key, fullName);
-    RegCloseKey(key);
+    ExportSubkeys(output, key.handle, fullName);
 }
 
 std::wstring BuildRegistryExport(const wchar_t* subkey, REGSAM viewFlag) {
@@ -92,6 +102,14 @@ void WriteExportFile(const wchar_t* path, const std::wstring& text) {
 int AddRegistryExport(const wchar_t* subkey, const wchar_t* entryName, int use32bitView) {
     REGSAM viewFlag = RegistryViewFlag(QueryWow64Process(), use32bitView);
     return AddTemporaryEntryFile(entryName, [&](const wchar_t* path) {
-        WriteExportFile(path, BuildRegistryExport(subkey, viewFlag));
+        std::wstring text;
+        try {
+            text = BuildRegistryExport(subkey, viewFlag);
+        } catch (const std::bad_alloc&) {
+            // A tree too large to hold in memory: no file, so the add fails and
+            // the package goes on without this entry.
+            return;
+        }
+        WriteExportFile(path, text);
     });
 }

@@ -5,12 +5,17 @@
 
 namespace {
 size_t allocations = 0;
+size_t failOver = 0;
 }
 
 size_t AllocationCount() { return allocations; }
 
+void FailAllocationsOver(size_t bytes) { failOver = bytes; }
+
 void* operator new(size_t size) {
     ++allocations;
+    if (failOver != 0 && size > failOver)
+        throw std::bad_alloc();
     if (void* block = std::malloc(size ? size : 1))
         return block;
     throw std::bad_alloc();

@@ -23,10 +23,11 @@ const std::wstring header = L"Windows Registry Editor Version 5.00\r\n\r\n";
 
 REGSAM NativeView() { return RegistryViewFlag(QueryWow64Process(), 0); }
 
+// The prefix records its architecture beside its drive.
 bool PrefixIsWin64() {
     const char* prefix = std::getenv("WINE_TEST_PREFIX");
-    std::string path = prefix ? prefix : "";
-    return path.size() >= 5 && path.compare(path.size() - 5, 5, "win64") == 0;
+    return prefix != nullptr &&
+           ReadFileBytes(FromUnixPath(std::string(prefix) + "/winearch")).compare(0, 5, "win64") == 0;
 }
 
 std::string FileBytesOf(const std::wstring& text) { return "\xff\xfe" + Utf16(text); }
@@ -350,6 +351,84 @@ TEST_F(RegistryExport, NoTemporaryNameAddsNothing) {
     EXPECT_FALSE(FileExists(dir));
 }
 
+struct ExportRow {
+    std::wstring subkey;
+    std::wstring entryName;
+    int use32bitView;
+};
+
+// Rows go through a real archive; the host-side check reads it back with
+// another ZIP reader and compares every entry with the file written here.
+TEST_F(RegistryExport, RowsLandInTheArchiveAsTheirExports) {
+    BOOL wow64 = QueryWow64Process();
+    Set(L"", L"", REG_SZ, Utf16(std::wstring(L"archived", 9)));
+    Set(L"", L"dword", REG_DWORD, Bytes({1, 0, 0, 0}));
+    Set(L"", L"binary", REG_BINARY, std::string(90, '\x7e'));
+    Set(L"deeper", L"multi", REG_MULTI_SZ, Utf16(std::wstring(L"a\0b\0\0", 5)));
+    Set(L"view", L"only32", REG_DWORD, Bytes({0x32, 0, 0, 0}), KEY_WOW64_32KEY);
+    const std::vector<ExportRow> rows = {
+        {key, L"reg\\fixture.re_", 0},
+        {fixtureRoot + L"\\Missing", L"reg\\missing.re_", 0},
+        {key + L"\\view", L"reg\\view.re_", 0},
+        {key + L"\\view", L"reg\\view32.re_", 1},
+        {L"SYSTEM\\CurrentControlSet\\Services", L"reg\\services.re_", 0},
+    };
+
+    std::wstring prefix = PrefixIsWin64() ? L"win64" : L"win32";
+    std::wstring dir = ArtifactsDir(L"regexport");
+    std::wstring expectedDir = dir + L"\\expected-" + prefix;
+    RemoveTree(expectedDir);
+    CreateDirectoryW(expectedDir.c_str(), nullptr);
+    std::wstring temporaryFiles = MakeTempDir(L"regexport_archive");
+    TemporaryDirectory temporary(temporaryFiles);
+    std::wstring archivePath = dir + L"\\exports-" + prefix + L".zip";
+    packageArchive = CreateArchive(archivePath.c_str());
+    ASSERT_NE(packageArchive, nullptr);
+
+    for (const ExportRow& row : rows) {
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        EXPECT_EQ(AddRegistryExport(row.subkey.c_str(), row.entryName.c_str(), row.use32bitView), 1)
+            << Narrow(row.entryName);
+        double milliseconds = MillisecondsSince(start);
+        EXPECT_EQ(FilesIn(temporaryFiles), 0u) << Narrow(row.entryName);
+        std::wstring text =
+            BuildRegistryExport(row.subkey.c_str(), RegistryViewFlag(wow64, row.use32bitView));
+        std::wstring baseName = row.entryName.substr(row.entryName.find(L'\\') + 1);
+        ASSERT_TRUE(WriteFileBytes(expectedDir + L"\\" + baseName, FileBytesOf(text)));
+        printf("%s: %u bytes, added in %.1f ms\n", Narrow(row.entryName).c_str(),
+               static_cast<unsigned>(2 + 2 * text.size()), milliseconds);
+    }
+    // An add the archive refuses (its name is too long) leaves no file behind either.
+    std::wstring longName = L"reg\\" + std::wstring(300, L'n') + L".re_";
+    EXPECT_EQ(AddRegistryExport(key.c_str(), longName.c_str(), 0), 0);
+    EXPECT_EQ(FilesIn(temporaryFiles), 0u);
+
+    EXPECT_EQ(CloseArchive(packageArchive), ARC_OK);
+    packageArchive = nullptr;
+    RemoveTree(temporaryFiles);
+}
+
+TEST_F(RegistryExport, TextTooLargeToHoldAddsNoEntryAndNoFile) {
+    Set(L"", L"large", REG_BINARY, std::string(1048576, '\x01'));
+    std::wstring temporaryFiles = MakeTempDir(L"regexport_large");
+    std::wstring archivePath = temporaryFiles + L"\\large.zip";
+    packageArchive = CreateArchive(archivePath.c_str());
+    ASSERT_NE(packageArchive, nullptr);
+    int added = -1;
+    {
+        TemporaryDirectory temporary(temporaryFiles);
+        FailAllocationsOver(4 * 1048576);
+        added = AddRegistryExport(key.c_str(), L"reg\\large.re_", 0);
+        FailAllocationsOver(0);
+    }
+    EXPECT_EQ(added, 0);
+    EXPECT_EQ(FilesIn(temporaryFiles), 1u) << "only the archive itself";
+    EXPECT_EQ(CloseArchive(packageArchive), ARC_OK);
+    packageArchive = nullptr;
+    RemoveTree(temporaryFiles);
+}
+
 TEST_F(RegistryExport, AllocatesNothingPerValue) {
     auto allocationsFor = [&](int values) {
         RemoveFixtures();
@@ -373,6 +452,52 @@ TEST_F(RegistryExport, AllocatesNothingPerValue) {
     size_t many = allocationsFor(3000);
     // The text grows by doubling: a handful more allocations, not thousands.
     EXPECT_LT(many, few + 40) << "10 values: " << few << ", 3000 values: " << many;
+}
+
+// A tree the size of a real Windows Services key (about 1200 keys and 4800
+// values), since the test prefix's own one is small.
+TEST_F(RegistryExport, ServiceSizedTreeWellUnderASecond) {
+    auto setAll = [&](const std::wstring& sub,
+                      const std::vector<std::pair<std::wstring, std::pair<DWORD, std::string>>>& values) {
+        HKEY handle = nullptr;
+        std::wstring path = key + L"\\" + sub;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                  KEY_WRITE | NativeView(), nullptr, &handle, nullptr),
+                  ERROR_SUCCESS);
+        for (const auto& value : values)
+            RegSetValueExW(handle, value.first.c_str(), 0, value.second.first,
+                           reinterpret_cast<const BYTE*>(value.second.second.data()),
+                           static_cast<DWORD>(value.second.second.size()));
+        RegCloseKey(handle);
+    };
+    for (int i = 0; i < 400; ++i) {
+        wchar_t service[32];
+        swprintf(service, 32, L"Service%03d", i);
+        std::wstring image = L"\\SystemRoot\\System32\\drivers\\" + std::wstring(service) + L".sys";
+        setAll(service, {{L"Description", {REG_SZ, Utf16(std::wstring(L"A service of a realistic size, "
+                                                                    L"with a sentence of text.", 56))}},
+                         {L"DisplayName", {REG_SZ, Utf16(std::wstring(service) + std::wstring(1, L'\0'))}},
+                         {L"ErrorControl", {REG_DWORD, Bytes({1, 0, 0, 0})}},
+                         {L"FailureActions", {REG_BINARY, std::string(20, '\x03')}},
+                         {L"ImagePath", {REG_EXPAND_SZ, Utf16(image + std::wstring(1, L'\0'))}},
+                         {L"DependOnService", {REG_MULTI_SZ, Utf16(std::wstring(L"RpcSs\0Tcpip\0\0", 13))}},
+                         {L"Start", {REG_DWORD, Bytes({3, 0, 0, 0})}},
+                         {L"Type", {REG_DWORD, Bytes({1, 0, 0, 0})}}});
+        setAll(std::wstring(service) + L"\\Parameters",
+               {{L"ServiceDll", {REG_EXPAND_SZ, Utf16(image + std::wstring(1, L'\0'))}},
+                {L"ServiceMain", {REG_SZ, Utf16(std::wstring(L"ServiceMain", 12))}}});
+        setAll(std::wstring(service) + L"\\Security", {{L"Security", {REG_BINARY, std::string(160, '\x01')}}});
+    }
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    std::wstring text = Export();
+    double milliseconds = MillisecondsSince(start);
+    printf("service-sized tree: %.1f ms, %u bytes\n", milliseconds,
+           static_cast<unsigned>(2 + 2 * text.size()));
+    EXPECT_GT(text.size(), 500000u);
+    // A loose bound, for a busy machine: it catches work that grows faster
+    // than the tree, not the last few milliseconds.
+    EXPECT_LT(milliseconds, 3000.0);
 }
 
 TEST(RegistryExportSpeed, ServicesTreeWellUnderASecond) {
