@@ -55,7 +55,8 @@ protected:
     void RemoveFixtures() {
         RegRemoveTree(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY);
         RegRemoveTree(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY);
-        RegRemoveTree(HKEY_LOCAL_MACHINE, FixtureRoot(), NativeView());
+        RegRemoveTree(HKEY_LOCAL_MACHINE, FixtureRoot(), KEY_WOW64_64KEY);
+        RegRemoveTree(HKEY_LOCAL_MACHINE, FixtureRoot(), KEY_WOW64_32KEY);
     }
 
     void Set(const std::wstring& sub, const wchar_t* name, DWORD type, const std::string& data,
