@@ -290,57 +290,14 @@ void buildHuffmanTree(DeflateContext& c, TreeDescriptor& desc)
     assignCodes(c, tree, maxCode);
 }
 
-// Run parameters at the start of a run whose length is next and whose
-// predecessor run had length previous.
-inline void runLimits(int32_t current, int32_t next, int32_t& limit, int32_t& minimum)
+// The run-length walk over a tree's code lengths that both the counting and
+// the sending pass make. The sink gets plain(length, times) for lengths sent
+// as they are and repeat(code, extraValue, extraBits) for codes 16, 17, 18.
+// The caller has set the length of node largest + 1 to 0xFFFF, a value no
+// code length has, so that the last run ends at the largest code.
+template <typename Sink>
+void walkTreeRuns(DeflateContext& c, const HuffmanNode* tree, int32_t largest, Sink& sink)
 {
-    if (next == 0) {
-        limit = 138;
-        minimum = 3;
-    } else if (current == next) {
-        limit = 6;
-        minimum = 3;
-    } else {
-        limit = 7;
-        minimum = 4;
-    }
-}
-
-void countTreeRuns(DeflateContext& c, HuffmanNode* tree, int32_t largest)
-{
-    HuffmanNode* bl = c.bitLengthTree;
-    int32_t previous = -1;
-    int32_t next = tree[0].parentOrLength;
-    int32_t count = 0;
-    int32_t limit = next == 0 ? 138 : 7;
-    int32_t minimum = next == 0 ? 3 : 4;
-
-    tree[largest + 1].parentOrLength = 0xFFFF;  // ends the last run
-    for (int32_t n = 0; n <= largest; ++n) {
-        int32_t current = next;
-        next = tree[n + 1].parentOrLength;
-        if (++count < limit && current == next)
-            continue;
-        if (count < minimum) {
-            bl[current].freqOrCode = uint16_t(bl[current].freqOrCode + count);
-        } else if (current != 0) {
-            if (current != previous)
-                bl[current].freqOrCode++;
-            bl[REPEAT_PREVIOUS].freqOrCode++;
-        } else if (count <= 10) {
-            bl[REPEAT_ZERO_SHORT].freqOrCode++;
-        } else {
-            bl[REPEAT_ZERO_LONG].freqOrCode++;
-        }
-        count = 0;
-        previous = current;
-        runLimits(current, next, limit, minimum);
-    }
-}
-
-void emitTreeRuns(DeflateContext& c, const HuffmanNode* tree, int32_t largest)
-{
-    const HuffmanNode* bl = c.bitLengthTree;
     int32_t previous = -1;
     int32_t next = tree[0].parentOrLength;
     int32_t count = 0;
@@ -353,29 +310,71 @@ void emitTreeRuns(DeflateContext& c, const HuffmanNode* tree, int32_t largest)
         if (++count < limit && current == next)
             continue;
         if (count < minimum) {
-            do {
-                sendCode(c, bl[current]);
-            } while (--count != 0);
+            sink.plain(current, count);
         } else if (current != 0) {
             if (current != previous) {
-                sendCode(c, bl[current]);
+                sink.plain(current, 1);
                 --count;
             }
             if (count < 3 || count > 6)
                 latch(c, " 3_6?");
-            sendCode(c, bl[REPEAT_PREVIOUS]);
-            putBits(c, uint32_t(count - 3), 2);
+            sink.repeat(REPEAT_PREVIOUS, count - 3, 2);
         } else if (count <= 10) {
-            sendCode(c, bl[REPEAT_ZERO_SHORT]);
-            putBits(c, uint32_t(count - 3), 3);
+            sink.repeat(REPEAT_ZERO_SHORT, count - 3, 3);
         } else {
-            sendCode(c, bl[REPEAT_ZERO_LONG]);
-            putBits(c, uint32_t(count - 11), 7);
+            sink.repeat(REPEAT_ZERO_LONG, count - 11, 7);
         }
         count = 0;
         previous = current;
-        runLimits(current, next, limit, minimum);
+        if (next == 0) {
+            limit = 138;
+            minimum = 3;
+        } else if (current == next) {
+            limit = 6;
+            minimum = 3;
+        } else {
+            limit = 7;
+            minimum = 4;
+        }
     }
+}
+
+struct RunCounter {
+    HuffmanNode* bitLengthTree;
+    void plain(int32_t length, int32_t times)
+    {
+        bitLengthTree[length].freqOrCode = uint16_t(bitLengthTree[length].freqOrCode + times);
+    }
+    void repeat(uint32_t code, int32_t, int32_t) { bitLengthTree[code].freqOrCode++; }
+};
+
+struct RunSender {
+    DeflateContext& c;
+    void plain(int32_t length, int32_t times)
+    {
+        while (times-- > 0)
+            sendCode(c, c.bitLengthTree[length]);
+    }
+    void repeat(uint32_t code, int32_t extraValue, int32_t extraBits)
+    {
+        sendCode(c, c.bitLengthTree[code]);
+        putBits(c, uint32_t(extraValue) & ((1u << extraBits) - 1), extraBits);
+    }
+};
+
+// Adds the block's run-coded lengths of tree to the code-length frequencies.
+void countTreeRuns(DeflateContext& c, HuffmanNode* tree, int32_t largest)
+{
+    tree[largest + 1].parentOrLength = 0xFFFF;
+    RunCounter counter{c.bitLengthTree};
+    walkTreeRuns(c, tree, largest, counter);
+}
+
+// Sends them; relies on the end mark that countTreeRuns left in this block.
+void emitTreeRuns(DeflateContext& c, const HuffmanNode* tree, int32_t largest)
+{
+    RunSender sender{c};
+    walkTreeRuns(c, tree, largest, sender);
 }
 
 void emitBlockSymbols(DeflateContext& c, const HuffmanNode* literalTree,
@@ -459,6 +458,16 @@ BlockSizes buildBlockTrees(DeflateContext& c)
     return sizes;
 }
 
+// Gives count table entries from start on the code, never past tableSize;
+// returns the entry after them.
+uint32_t fillCodeRange(uint8_t* table, uint32_t tableSize, uint32_t start, uint32_t code,
+                       uint32_t count)
+{
+    for (uint32_t i = start; i < start + count && i < tableSize; ++i)
+        table[i] = uint8_t(code);
+    return start + count;
+}
+
 }  // namespace
 
 void ct_init(DeflateContext& c)
@@ -471,11 +480,7 @@ void ct_init(DeflateContext& c)
     uint32_t length = 0;
     for (uint32_t code = 0; code < 28; ++code) {
         c.lengthBase[code] = int32_t(length);
-        for (uint32_t n = 0; n < (1u << LENGTH_EXTRA_BITS[code]); ++n)
-            if (length < 256)
-                c.lengthToCode[length++] = uint8_t(code);
-            else
-                ++length;
+        length = fillCodeRange(c.lengthToCode, 256, length, code, 1u << LENGTH_EXTRA_BITS[code]);
     }
     if (length != 256)
         latch(c, "ct_init: length != 256");
@@ -485,22 +490,17 @@ void ct_init(DeflateContext& c)
     uint32_t distance = 0;
     for (uint32_t code = 0; code < 16; ++code) {
         c.distanceBase[code] = int32_t(distance);
-        for (uint32_t n = 0; n < (1u << DISTANCE_EXTRA_BITS[code]); ++n)
-            if (distance < 256)
-                c.distanceToCode[distance++] = uint8_t(code);
-            else
-                ++distance;
+        distance = fillCodeRange(c.distanceToCode, 256, distance, code,
+                                 1u << DISTANCE_EXTRA_BITS[code]);
     }
     if (distance != 256)
         latch(c, "ct_init: dist != 256");
+    // From distance 257 on the table is indexed by (distance - 1) / 128.
     distance >>= 7;
     for (uint32_t code = 16; code < DISTANCE_CODES; ++code) {
         c.distanceBase[code] = int32_t(distance << 7);
-        for (uint32_t n = 0; n < (1u << (DISTANCE_EXTRA_BITS[code] - 7)); ++n)
-            if (distance < 256)
-                c.distanceToCode[256 + distance++] = uint8_t(code);
-            else
-                ++distance;
+        distance = fillCodeRange(c.distanceToCode + 256, 256, distance, code,
+                                 1u << (DISTANCE_EXTRA_BITS[code] - 7));
     }
     if (distance != 256)
         latch(c, "ct_init: 256+dist != 512");
