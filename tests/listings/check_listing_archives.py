@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Reads the archives the listing tests wrote with Python's own ZIP reader and
+compares them with the files on disk: every listing line with the file it names
+(size, MD5, kind), the order of the lines, and every copied file byte for byte.
+
+    check_listing_archives.py ARTIFACTS_DIR PREFIX_ROOT PREFIX...
+"""
+import fnmatch
+import hashlib
+import os
+import re
+import sys
+import zipfile
+
+ZEROS = "0" * 32
+LINE = re.compile(r"^([D-][A-][A-][H-][S-])\t( *\d+)\t(\d{4,5}-\d\d-\d\d \d\d:\d\d)\t"
+                  r"(\d+\.\d+\.\d+\.\d+ *)\t([0-9A-F]{32})\t(.+)$")
+
+
+def host_path(windows_path, prefix_dir):
+    drive, rest = windows_path[:2].upper(), windows_path[3:].replace("\\", "/")
+    if drive == "Z:":
+        return "/" + rest
+    if drive == "C:":
+        return os.path.join(prefix_dir, "drive_c", rest)
+    raise ValueError("unexpected drive in " + windows_path)
+
+
+def entry_name(info):
+    # Names without the UTF-8 flag are read as code page 437; undo that for raw bytes.
+    return info.filename.encode("cp437") if not info.flag_bits & 0x800 else info.filename.encode()
+
+
+def check_listing(data, prefix_dir, label):
+    problems = []
+    if data[:2] == b"\xff\xfe":
+        problems.append("%s starts with a byte-order mark" % label)
+    if len(data) % 2:
+        problems.append("%s has an odd length" % label)
+    text = data.decode("utf-16-le")
+    if not text.endswith("\r\n"):
+        problems.append("%s does not end with a line end" % label)
+    lines = text[:-2].split("\r\n")
+    paths = []
+    for line in lines:
+        match = LINE.match(line)
+        if not match:
+            problems.append("%s: malformed line %r" % (label, line))
+            continue
+        attributes, size, _, version, digest, path = match.groups()
+        if len(size) < 12 or (len(size) > 12 and size[0] == " ") or size != size.strip().rjust(12):
+            problems.append("%s: size column %r" % (label, size))
+        if len(version) < 16 or (len(version) > 16 and version.endswith(" ")):
+            problems.append("%s: version column %r" % (label, version))
+        paths.append(path)
+        local = host_path(path, prefix_dir)
+        if not os.path.lexists(local):
+            problems.append("%s: %s does not exist (%s)" % (label, path, local))
+            continue
+        is_dir = os.path.isdir(local)
+        if (attributes[0] == "D") != is_dir:
+            problems.append("%s: %s attribute column %s" % (label, path, attributes))
+        if is_dir:
+            if digest != ZEROS or version.strip() != "0.0.0.0":
+                problems.append("%s: directory %s with a digest or version" % (label, path))
+            continue
+        if int(size) != os.path.getsize(local):
+            problems.append("%s: %s size %s, on disk %d" % (label, path, size.strip(), os.path.getsize(local)))
+        with open(local, "rb") as f:
+            content = f.read()
+        want = hashlib.md5(content).hexdigest().upper() if content else ZEROS
+        if digest != want:
+            problems.append("%s: %s digest %s, expected %s" % (label, path, digest, want))
+    keys = [p.encode("utf-16-be") for p in paths]
+    if keys != sorted(keys):
+        problems.append("%s: lines are not in ordinal order of their paths" % label)
+    return paths, problems
+
+
+def walk_host(windows_root, prefix_dir, pattern):
+    """Windows paths of everything below the root, the pattern on the top level only."""
+    local_root = host_path(windows_root, prefix_dir)
+    found = []
+    pattern = pattern.lower()
+    for name in os.listdir(local_root):
+        # As on Windows, a closing ".*" also matches names without a dot.
+        if not (fnmatch.fnmatch(name.lower(), pattern) or
+                (pattern.endswith(".*") and fnmatch.fnmatch(name.lower(), pattern[:-2]))):
+            continue
+        found.append(windows_root + "\\" + name)
+        local = os.path.join(local_root, name)
+        if os.path.isdir(local):
+            for top, dirs, files in os.walk(local):
+                relative = os.path.relpath(top, local_root).replace("/", "\\")
+                for child in dirs + files:
+                    found.append(windows_root + "\\" + relative + "\\" + child)
+    return found
+
+
+def check_listings(folder, prefix_dir):
+    problems = []
+    path = os.path.join(folder, "listings.zip")
+    with zipfile.ZipFile(path) as archive:
+        if archive.testzip() is not None:
+            problems.append("%s: an entry fails its CRC check" % path)
+        names = sorted(archive.namelist())
+        wanted = ["dir/fixture.txt", "dir/twain_32-sys.txt", "dir/twain_32-usr.txt"]
+        if names != wanted:
+            problems.append("%s: entries %s, expected %s" % (path, names, wanted))
+        for name in ("dir/twain_32-sys.txt", "dir/twain_32-usr.txt"):
+            if name not in names:
+                continue
+            paths, found = check_listing(archive.read(name), prefix_dir, name)
+            problems += found
+            on_disk = walk_host("C:\\windows", prefix_dir, "tw*.*")
+            if sorted(paths) != sorted(on_disk):
+                problems.append("%s lists %s, the disk holds %s" % (name, sorted(paths), sorted(on_disk)))
+            relative = [p[len("C:\\windows\\"):] for p in paths]
+            known = [p for p in relative if p in ("twain.dll", "twain_32", "twain_32.dll")]
+            if known != ["twain.dll", "twain_32", "twain_32.dll"]:
+                problems.append("%s: order of the known names %s" % (name, known))
+        if "dir/fixture.txt" in names:
+            data = archive.read("dir/fixture.txt")
+            with open(os.path.join(folder, "fixture-expected.bin"), "rb") as f:
+                if data != f.read():
+                    problems.append("dir/fixture.txt differs from the text the listing built")
+            paths, found = check_listing(data, prefix_dir, "dir/fixture.txt")
+            problems += found
+            order = [p.rsplit("\\tree\\", 1)[-1] for p in paths]
+            want = ["Twunk_16.exe", "empty.txt", "hidden.txt", "twain_32", "twain_32.dll",
+                    "twain_32\\a.ds", "twain_32a"]
+            if order != want:
+                problems.append("dir/fixture.txt order %s, expected %s" % (order, want))
+            lines = dict(zip(order, data.decode("utf-16-le").split("\r\n")))
+            if "\t10.0.19041.1    \t" not in lines.get("Twunk_16.exe", ""):
+                problems.append("dir/fixture.txt: no file version on the program's line")
+            if not lines.get("hidden.txt", "").startswith("--AH-\t"):
+                problems.append("dir/fixture.txt: hidden file's line %r" % lines.get("hidden.txt"))
+            if not lines.get("empty.txt", "").startswith("--A--\t           0\t"):
+                problems.append("dir/fixture.txt: empty file's line %r" % lines.get("empty.txt"))
+    return problems
+
+
+def expected_copies(root):
+    """Raw entry names and contents of every file below root that must be copied."""
+    special = {"\u0436.txt": b"?.txt", "\u00e9.txt": b"\xe9.txt"}
+    wanted = {}
+    for top, _, files in os.walk(root):
+        for name in files:
+            local = os.path.join(top, name)
+            relative = os.path.relpath(local, root)
+            if relative == "locked.dat":
+                continue
+            raw = b"files/" + os.path.dirname(relative).encode() + (b"/" if os.path.dirname(relative) else b"")
+            raw += special.get(name, name.encode())
+            if len(raw) > 259:
+                continue
+            with open(local, "rb") as f:
+                wanted[raw] = f.read()
+    return wanted
+
+
+def check_copies(folder):
+    problems = []
+    root = os.path.join(folder, "userfiles")
+    wanted = expected_copies(root)
+    if b"files/a.dat" not in wanted or b"files/logs/b.log" not in wanted or b"files/?.txt" not in wanted:
+        problems.append("the fixture below %s is incomplete" % root)
+    long_names = [n for n in wanted if n.startswith(b"files/long/")]
+    if len(long_names) != 1 or len(long_names[0]) != 259:
+        problems.append("expected the one long name of 259 bytes, have %s" % [len(n) for n in long_names])
+    for archive_name, extra in (("files.zip", {b"info/marker.txt": b"after the copies"}),
+                                ("files-trailing.zip", {}), ("files-none.zip", None)):
+        path = os.path.join(folder, archive_name)
+        expected = {} if extra is None else {**wanted, **extra}
+        with zipfile.ZipFile(path) as archive:
+            if archive.testzip() is not None:
+                problems.append("%s: an entry fails its CRC check" % path)
+            got = {entry_name(info): info for info in archive.infolist()}
+            if sorted(got) != sorted(expected):
+                problems.append("%s: entries %s, expected %s" % (archive_name, sorted(got), sorted(expected)))
+            for raw, content in expected.items():
+                if raw in got and archive.read(got[raw]) != content:
+                    problems.append("%s: %r differs from the file" % (archive_name, raw))
+    return problems
+
+
+def main():
+    artifacts, prefix_root, prefixes = sys.argv[1], sys.argv[2], sys.argv[3:]
+    problems = []
+    for prefix in prefixes:
+        folder = os.path.join(artifacts, "listings", prefix)
+        prefix_dir = os.path.join(prefix_root, prefix)
+        problems += ["%s: %s" % (prefix, p) for p in check_listings(folder, prefix_dir) + check_copies(folder)]
+    for problem in problems:
+        print(problem)
+    print("checked %s: %s" % (", ".join(prefixes), "ok" if not problems else "%d problems" % len(problems)))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
