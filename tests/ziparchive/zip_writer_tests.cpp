@@ -4,10 +4,12 @@
 // it back with readers that are not ours.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 
 #include "archive_test_support.h"
 #include "crc32.h"
+#include "heap_tracker.h"
 #include "test_support.h"
 
 using namespace ziptest;
@@ -360,6 +362,29 @@ TEST(ZipArchive, FileSourcesAreCopiedWholeAndReleased) {
     ExpectEntriesBackToBack(parsed);
     WriteManifest(path, manifest);
     testsupport::RemoveTree(dir);
+}
+
+TEST(ZipArchive, AnEntryLeavesNothingButItsRecordBehind) {
+    std::wstring path = ArchivePath(L"many.zip");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    std::string text = TextBytes(100000);
+    const int entries = 50;
+    std::vector<std::wstring> names;
+    for (int i = 0; i < entries; ++i)
+        names.push_back(L"many\\" + std::to_wstring(i) + (i % 2 ? L".txt" : L".zip"));
+
+    HeapUse before = CurrentHeapUse();
+    for (const std::wstring& name : names)
+        ASSERT_EQ(ARC_OK, AddMemory(archive, name.c_str(), text));
+    HeapUse after = CurrentHeapUse();
+    // Per add: the record and its central extra field; per deflated add also
+    // the compressor's context, which is gone again.
+    EXPECT_EQ(entries * (sizeof(ArchiveEntry) + CENTRAL_EXTRA_SIZE), after.liveBytes - before.liveBytes);
+    EXPECT_EQ(entries * 2 + entries / 2, after.allocations - before.allocations);
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+    EXPECT_EQ(before.liveBytes - sizeof(ArchiveHandle) - sizeof(ArchiveWriter), CurrentHeapUse().liveBytes);
+    DeleteFileW(path.c_str());
 }
 
 // --- Lost output -----------------------------------------------------------
