@@ -19,6 +19,14 @@ BOOL QueryWow64Process() {
 
 int AddTemporaryEntryFile(const wchar_t* entryName,
                           const std::function<void(const wchar_t* path)>& writeFile) {
+    return AddTemporaryEntryFileIfWritten(entryName, [&writeFile](const wchar_t* path) {
+        writeFile(path);
+        return true;
+    });
+}
+
+int AddTemporaryEntryFileIfWritten(const wchar_t* entryName,
+                                   const std::function<bool(const wchar_t* path)>& writeFile) {
     wchar_t directory[MAX_PATH] = {};
     wchar_t file[MAX_PATH] = {};
     DWORD length = GetTempPathW(MAX_PATH, directory);
@@ -30,9 +38,12 @@ int AddTemporaryEntryFile(const wchar_t* entryName,
     // Keep the name reserved, but let the writer create the file itself.
     SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(file);
-    writeFile(file);
-    ArchiveResult result = AddArchiveEntry(packageArchive, entryName, file, 0, SOURCE_FILE);
+    bool written = writeFile(file);
+    ArchiveResult result = ARC_OK;
+    if (written)
+        result = AddArchiveEntry(packageArchive, entryName, file, 0, SOURCE_FILE);
+    // Whatever happened, nothing of ours is left in the temporary folder.
     SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(file);
-    return result == ARC_OK ? 1 : 0;
+    return written && result == ARC_OK ? 1 : 0;
 }

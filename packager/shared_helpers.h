@@ -11,3 +11,8 @@ BOOL QueryWow64Process();
 // Returns 1 when the add succeeded; 0 when no name could be made or the add failed.
 int AddTemporaryEntryFile(const wchar_t* entryName,
                           const std::function<void(const wchar_t* path)>& writeFile);
+
+// The same, for writers that can fail: when writeFile returns false nothing is
+// added (the name is still cleaned up) and the result is 0.
+int AddTemporaryEntryFileIfWritten(const wchar_t* entryName,
+                                   const std::function<bool(const wchar_t* path)>& writeFile);

@@ -295,6 +295,7 @@ struct DialogSearch {
     const std::wstring* caption;
     DWORD processId;
     HWND found;
+    bool messageBoxesOnly;
 };
 
 BOOL CALLBACK MatchDialog(HWND window, LPARAM parameter) {
@@ -311,16 +312,21 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM parameter) {
     }
     if (WindowText(window) != *search->caption)
         return TRUE;
+    if (search->messageBoxesOnly && GetDlgItem(window, 0xFFFF) == nullptr)
+        return TRUE;
     search->found = window;
     return FALSE;
 }
 
 }  // namespace
 
-HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs, DWORD processId) {
+namespace {
+
+HWND WaitForTopLevelDialog(const std::wstring& caption, DWORD timeoutMs, DWORD processId,
+                           bool messageBoxesOnly) {
     DWORD start = GetTickCount();
     for (;;) {
-        DialogSearch search = {&caption, processId, nullptr};
+        DialogSearch search = {&caption, processId, nullptr, messageBoxesOnly};
         EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
         if (search.found != nullptr)
             return search.found;
@@ -328,6 +334,16 @@ HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs, DWORD processId
             return nullptr;
         Sleep(50);
     }
+}
+
+}  // namespace
+
+HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs, DWORD processId) {
+    return WaitForTopLevelDialog(caption, timeoutMs, processId, false);
+}
+
+HWND WaitForMessageBox(const std::wstring& caption, DWORD timeoutMs, DWORD processId) {
+    return WaitForTopLevelDialog(caption, timeoutMs, processId, true);
 }
 
 std::wstring WindowText(HWND window) {

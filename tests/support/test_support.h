@@ -58,6 +58,9 @@ bool RegGetRaw(HKEY root, const std::wstring& key, const wchar_t* name, DWORD* t
 // Finds a top-level dialog (#32770) with the caption, belonging to processId
 // when given (0: any), waiting up to timeoutMs. nullptr when none appeared.
 HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs, DWORD processId = 0);
+// The same, but only message boxes (dialogs with a text control 0xFFFF), so a
+// program's own dialog of the same caption is passed over.
+HWND WaitForMessageBox(const std::wstring& caption, DWORD timeoutMs, DWORD processId = 0);
 // The text of a message box (its static control 0xFFFF).
 std::wstring MessageBoxText(HWND box);
 // Window text of a control or window.

@@ -1,4 +1,5 @@
-// uidriver: runs a GUI program and answers its message boxes in order.
+// uidriver: runs a GUI program and answers its message boxes in order (its
+// other dialogs, even of the same caption, are passed over).
 //   uidriver "<command line>" [CAPTION BUTTON [TIMEOUT_MS]]...
 // BUTTON is yes, no, ok or cancel. Each box's text is printed as it is
 // answered; the exit code is the program's (or 124 when a box never came).
@@ -40,7 +41,7 @@ int wmain(int argc, wchar_t** argv) {
         i += 2;
         if (i < argc && iswdigit(argv[i][0]))
             timeout = wcstoul(argv[i++], nullptr, 10);
-        HWND box = WaitForDialog(caption, timeout, processId);
+        HWND box = WaitForMessageBox(caption, timeout, processId);
         if (box == nullptr) {
             fwprintf(stderr, L"uidriver: no box \"%ls\" within %lu ms\n", caption.c_str(), timeout);
             TerminateProcess(process, 124);
