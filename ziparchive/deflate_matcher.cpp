@@ -286,12 +286,11 @@ uint32_t compressLazy(DeflateContext& c)
             int endBlock = ct_tally(c, c.position - 1 - previousMatch,
                                     c.previousLength - MIN_MATCH_LENGTH);
             c.lookahead -= c.previousLength - 1;
-            for (uint32_t remaining = c.previousLength - 2; remaining != 0; --remaining) {
-                ++c.position;
-                if (c.position <= maxInsert)
-                    insertString(c, c.position);
-            }
-            ++c.position;
+            const uint32_t matchEnd = c.position + c.previousLength - 1;
+            const uint32_t lastInsert = matchEnd - 1 <= maxInsert ? matchEnd - 1 : maxInsert;
+            for (uint32_t p = c.position + 1; p <= lastInsert; ++p)
+                insertString(c, p);
+            c.position = matchEnd;
             matchAvailable = false;
             matchLength = MIN_MATCH_LENGTH - 1;
             if (endBlock)
