@@ -64,6 +64,8 @@ private:
 
 bool WalkDirectory(const std::wstring& directory, std::list<DirEntryRecord>& records,
                    const wchar_t* pattern) {
+    if (pattern == nullptr)
+        return false;
     // The trailing backslash of a given directory is dropped once, here, so that
     // every path of the tree below carries single backslashes.
     std::wstring parentDir = WithoutTrailingBackslash(directory);

@@ -1,6 +1,7 @@
 #include "listing_format.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cwchar>
 #include <utility>
 #include <vector>

@@ -154,6 +154,7 @@ TEST_F(ListingFiles, NothingIsAppendedWhenTheTopSearchFails) {
     std::list<DirEntryRecord> records(1);
     EXPECT_FALSE(WalkDirectory(Path(L"missing"), records, L"*.*"));
     EXPECT_FALSE(WalkDirectory(root_, records, L"tw*.*"));
+    EXPECT_FALSE(WalkDirectory(root_, records, nullptr));
     EXPECT_EQ(1u, records.size());
 }
 
