@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Reads the archives the hotfix tests wrote, with Python's own ZIP reader."""
+import sys
+import zipfile
+from pathlib import Path
+
+HEADER = (
+    "<html>\n"
+    "<h3>Win32_QuickFixEngineering</h3>\n"
+    '<table border="1" cellspacing="0" cellpadding="2" style="font:10pt Tahoma;">\n'
+    '<tr align="left" style="background-color:#eded00;font-weight:bold;">\n'
+    + "".join("<td>%s</td>\n" % name for name in (
+        "Caption", "CSName", "Description", "FixComments", "HotFixID", "InstallDate",
+        "InstalledBy", "InstalledOn", "Name", "ServicePackInEffect", "Status"))
+    + "</tr>\n"
+)
+# Wine's one Win32_QuickFixEngineering instance; "." where it leaves a property unset.
+WINE_ROW = (
+    '<tr style="background-color:#ffffff;">\n'
+    + "".join("<td>%s</td>\n" % cell for cell in (
+        "http://winehq.org", ".", "Update", ".", "KB1234567", ".",
+        ".", "22/2/2022", ".", ".", "."))
+    + "</tr>\n"
+)
+EXPECTED_PAGE = (HEADER + WINE_ROW + "</table></html>").encode("ascii")
+
+
+def check(folder: Path) -> list:
+    problems = []
+    with zipfile.ZipFile(folder / "with-com.zrpk") as archive:
+        if archive.testzip() is not None:
+            problems.append("with-com.zrpk: bad entry %s" % archive.testzip())
+        names = archive.namelist()
+        if names != ["info/hotfixes.html", "info/marker.txt"]:
+            problems.append("with-com.zrpk: entries %r" % names)
+        else:
+            page = archive.read("info/hotfixes.html")
+            if page != EXPECTED_PAGE:
+                problems.append("with-com.zrpk: page differs:\n%r\nexpected\n%r"
+                                % (page, EXPECTED_PAGE))
+    with zipfile.ZipFile(folder / "without-com.zrpk") as archive:
+        if archive.testzip() is not None:
+            problems.append("without-com.zrpk: bad entry")
+        if archive.namelist() != ["info/after.txt"]:
+            problems.append("without-com.zrpk: entries %r" % archive.namelist())
+    return problems
+
+
+def main() -> int:
+    problems = []
+    for prefix in sys.argv[2:]:
+        folder = Path(sys.argv[1]) / prefix
+        try:
+            problems += ["%s: %s" % (prefix, p) for p in check(folder)]
+        except (OSError, zipfile.BadZipFile) as error:
+            problems.append("%s: %s" % (prefix, error))
+    for problem in problems:
+        print(problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
