@@ -31,8 +31,8 @@ struct CompressResult {
 
 CompressResult compress(const Bytes& input, const CompressOptions& options = CompressOptions());
 
-// zlib raw inflate; false with a message when the stream is not valid or
-// does not end where it should.
+// zlib raw inflate (zlib_inflate.cpp, host only); false with a message when
+// the stream is not valid or does not end where it should.
 bool inflateRaw(const Bytes& stream, Bytes& output, std::string& message);
 
 struct BlockTrace {
