@@ -93,6 +93,15 @@ protected:
     static void SetInstallDir(const std::wstring& directory, DWORD type = REG_SZ) {
         ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"installDir", directory, type));
     }
+    // One message B per registration attempted (two under WOW64), and no value written.
+    static void ExpectEveryRegistrationFailed(const AddinRun& run) {
+        EXPECT_EQ(run.exitCode, 0u);
+        const size_t expected = RunsUnderWow64() ? 2 : 1;
+        ASSERT_EQ(run.messages.size(), expected);
+        for (const std::wstring& message : run.messages)
+            EXPECT_EQ(message, MESSAGE_B);
+        ExpectNothingRegistered();
+    }
     static void ExpectNothingRegistered() {
         EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, KEY_32));
         EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, KEY_64));
@@ -219,13 +228,7 @@ TEST_F(Addinwire, ValueWithoutTerminatorIsUsedUpToItsEnd) {
 TEST_F(Addinwire, PathThatDoesNotFitIsAFailedRegistration) {
     // 1015 characters fit the directory buffer, but not the 1024-character path with a DLL name.
     SetInstallDir(L"C:\\" + std::wstring(1012, L'd'));
-    AddinRun run = RunAddinwire();
-    EXPECT_EQ(run.exitCode, 0u);
-    const size_t expected = RunsUnderWow64() ? 2 : 1;
-    ASSERT_EQ(run.messages.size(), expected);
-    for (const std::wstring& message : run.messages)
-        EXPECT_EQ(message, MESSAGE_B);
-    ExpectNothingRegistered();
+    ExpectEveryRegistrationFailed(RunAddinwire());
 }
 
 TEST_F(Addinwire, UnwritableAddinKeyShowsMessageBForEachRegistration) {
@@ -237,13 +240,7 @@ TEST_F(Addinwire, UnwritableAddinKeyShowsMessageBForEachRegistration) {
               ERROR_SUCCESS);
     RegCloseKey(addins);
     SetInstallDir(L"C:\\QEV\\");
-    AddinRun run = RunAddinwire();
-    EXPECT_EQ(run.exitCode, 0u);
-    const size_t expected = RunsUnderWow64() ? 2 : 1;
-    ASSERT_EQ(run.messages.size(), expected);
-    for (const std::wstring& message : run.messages)
-        EXPECT_EQ(message, MESSAGE_B);
-    ExpectNothingRegistered();
+    ExpectEveryRegistrationFailed(RunAddinwire());
 }
 
 }  // namespace
