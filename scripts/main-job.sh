@@ -1,19 +1,56 @@
 #!/bin/sh
-# Main job: builds both programs and runs addinwire under Wine against a sample
-# installation key in a prefix of its own, then shows the registration it wrote.
+# The main job: builds both programs, makes a fresh Wine prefix with a sample
+# installation of the product, runs dossierkit in it end to end (Yes to the
+# question, No to the upload offer) and shows the support package it made.
+#   BUILD_ROOT (default: build) holds the builds; the prefix is BUILD_ROOT/main-job-prefix.
 set -e
 cd "$(dirname "$0")/.."
+root="${BUILD_ROOT:-build}"
 scripts/setup.sh
-scripts/build.sh addinwire uidriver >/dev/null
-root="$(cd "${BUILD_ROOT:-build}" && pwd)"
-prefix="$root/main-job-prefix"
-scripts/make-prefix.sh "$prefix" win64 >/dev/null
+BUILD_ROOT="$root" scripts/build.sh
+bin="$root/win/bin"
+
+prefix="$(pwd)/$root/main-job-prefix"
+scripts/make-prefix.sh "$prefix" win64
 export WINE_TEST_PREFIX="$prefix"
-run() { scripts/wine-run.sh "$@"; }
-run reg.exe add 'HKLM\SOFTWARE\Morquaine\QEV-SCAN' /v installDir /t REG_SZ \
-    /d 'C:\Program Files (x86)\Morquaine\QEV Scan\' /f /reg:32 >/dev/null
-[ -n "$DISPLAY" ] || xvfb="xvfb-run -a"
-$xvfb scripts/wine-run.sh "$root/win/bin/uidriver.exe" "$root/win/bin/addinwire.exe"
-echo "Registration written by addinwire:"
-run reg.exe query 'HKCU\Software\Microsoft\Terminal Server Client\Default\AddIns' /s | tr -d '\r'
-scripts/stop-prefix.sh "$prefix"
+wine="$(pwd)/scripts/wine-run.sh"
+
+# The prefix links the user's folders to the Unix home: give it folders of its
+# own, so the package stays inside the prefix.
+for link in "$prefix"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+done
+
+# A sample installation: the product key, an installation directory with
+# spaces in its name holding a stand-in data-source lister, and per-user files.
+install_dir='C:\Program Files (x86)\Morquaine\QEV Scan\'
+"$wine" reg add 'HKLM\Software\Morquaine\QEV-SCAN' /v InstallDir /t REG_SZ /d "$install_dir\\" /f /reg:32 >/dev/null
+"$wine" cmd /c mkdir "$install_dir" >/dev/null 2>&1 || true
+unix_install="$("$wine" winepath -u "$install_dir" 2>/dev/null)"
+cp "$bin/dk_fake_lister.exe" "$unix_install/qevdslister.exe"
+printf 'QEV Scan sample installation\r\n' > "$unix_install/readme.txt"
+user_dir="$(ls -d "$prefix"/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)/Morquaine/QEV-SCAN"
+mkdir -p "$user_dir/logs"
+printf '[scan]\r\nresolution=300\r\n' > "$user_dir/settings.ini"
+printf 'scanner session log\r\n' > "$user_dir/logs/session.log"
+
+run() {
+    if [ -n "$DISPLAY" ]; then "$@"; else xvfb-run -a -s "-screen 0 1024x768x24" "$@"; fi
+}
+caption="Morquaine QEV Scan ZRPK Creator"
+echo "running dossierkit under Wine"
+start=$(date +%s%N)
+status=0
+DK_LISTER_MODE=chatty run "$wine" "$bin/uidriver.exe" "$bin/dossierkit.exe" \
+    "$caption" yes "$caption" no || status=$?
+end=$(date +%s%N)
+echo "dossierkit ended with $status after $(( (end - start) / 1000000 )) ms (question to exit)"
+"$wine" wineserver -k 2>/dev/null || WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+
+package="$(ls "$prefix"/drive_c/users/*/Desktop/Morquaine-QEVSCAN.zrpk 2>/dev/null | head -n 1)"
+if [ -z "$package" ]; then
+    echo "no support package was made" >&2
+    exit 1
+fi
+echo "support package: $package"
+python3 -m zipfile -l "$package"

@@ -365,9 +365,34 @@ bool HasButton(HWND dialog, int id) {
     return GetDlgItem(dialog, id) != nullptr;
 }
 
+namespace {
+
+// The colour and mask bits of an icon, empty when it cannot be read.
+std::string IconImage(HICON icon) {
+    ICONINFO info = {};
+    if (icon == nullptr || !GetIconInfo(icon, &info))
+        return std::string();
+    std::string image;
+    for (HBITMAP bitmap : {info.hbmColor, info.hbmMask}) {
+        BITMAP header = {};
+        if (bitmap != nullptr && GetObjectW(bitmap, sizeof(header), &header)) {
+            std::string bits(static_cast<size_t>(header.bmWidthBytes) * header.bmHeight, '\0');
+            GetBitmapBits(bitmap, static_cast<LONG>(bits.size()), &bits[0]);
+            image += bits;
+        }
+        if (bitmap != nullptr)
+            DeleteObject(bitmap);
+    }
+    return image;
+}
+
+}  // namespace
+
 UINT MessageBoxIcon(HWND box) {
-    // The icon is the static control 20 of a message box.
-    HWND iconControl = GetDlgItem(box, 20);
+    // The icon is a static control of the message box: id 20 on Windows, 1088 under Wine.
+    HWND iconControl = GetDlgItem(box, 1088);
+    if (iconControl == nullptr)
+        iconControl = GetDlgItem(box, 20);
     if (iconControl == nullptr || !IsWindowVisible(iconControl))
         return 0;
     HICON shown = reinterpret_cast<HICON>(SendMessageW(iconControl, STM_GETICON, 0, 0));
@@ -378,6 +403,11 @@ UINT MessageBoxIcon(HWND box) {
                            {IDI_EXCLAMATION, MB_ICONWARNING}, {IDI_ASTERISK, MB_ICONINFORMATION}};
     for (const Known& k : known)
         if (LoadIconW(nullptr, k.id) == shown)
+            return k.style;
+    // Another process's box holds its own copies of the system icons: compare images.
+    std::string shownImage = IconImage(shown);
+    for (const Known& k : known)
+        if (!shownImage.empty() && IconImage(LoadIconW(nullptr, k.id)) == shownImage)
             return k.style;
     return 0xFFFFFFFF;  // an icon, but not a standard one
 }
