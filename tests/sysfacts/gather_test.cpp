@@ -15,19 +15,9 @@ namespace {
 TEST(OsVersionGathering, EntryForThePrefixDefaultWindows7) {
     bool is64 = sysfacts::PrefixIs64Bit();
     // Wine reports 6.1.7601 Service Pack 1, a workstation without suite bits, edition 28.
-    std::string expected = std::string("Operating System:  Windows 7 Ultimate N, ") +
-                           (is64 ? "64-bit" : "32-bit") +
-                           " Service Pack 1 (build 7601)\r\n"
-                           "Suitemask:         0x0 ( )\r\n"
-                           "MajorVersion:      6\r\n"
-                           "MinorVersion:      1\r\n"
-                           "ServicePackMajor:  1\r\n"
-                           "ServicePackMinor:  0\r\n"
-                           "BuildNumber:       7601\r\n"
-                           "PlatformId:        2\r\n"
-                           "ProductType:       1 ( WORKSTATION )\r\n"
-                           "Is64BitOS:         " + (is64 ? "1" : "0") + "\r\n"
-                           "IsWow64Process:    " + (is64 ? "1" : "0") + "\r\n";
+    std::string display = std::string("Windows 7 Ultimate N, ") + (is64 ? "64-bit" : "32-bit") +
+                          " Service Pack 1 (build 7601)";
+    std::string expected = sysfacts::WineOsVersionEntry(display, 6, 1, 1, 7601, 1, is64);
     EXPECT_EQ(expected, CollectOsVersionText());
 }
 

@@ -29,4 +29,24 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+// The OS version entry as Wine's version settings give it: no suite bits, no
+// service-pack minor number, a workstation or a server.
+inline std::string WineOsVersionEntry(const std::string& display, unsigned major, unsigned minor,
+                                      unsigned servicePack, unsigned build, unsigned productType,
+                                      bool is64) {
+    const char* typeName = productType == 1 ? "WORKSTATION" : "SERVER";
+    std::string flag = is64 ? "1" : "0";
+    return "Operating System:  " + display + "\r\n" +
+           "Suitemask:         0x0 ( )\r\n" +
+           "MajorVersion:      " + std::to_string(major) + "\r\n" +
+           "MinorVersion:      " + std::to_string(minor) + "\r\n" +
+           "ServicePackMajor:  " + std::to_string(servicePack) + "\r\n" +
+           "ServicePackMinor:  0\r\n" +
+           "BuildNumber:       " + std::to_string(build) + "\r\n" +
+           "PlatformId:        2\r\n" +
+           "ProductType:       " + std::to_string(productType) + " ( " + typeName + " )\r\n" +
+           "Is64BitOS:         " + flag + "\r\n" +
+           "IsWow64Process:    " + flag + "\r\n";
+}
+
 }  // namespace sysfacts

@@ -37,23 +37,6 @@ const VersionRow rows[] = {
      "Windows 7 Ultimate N, 32-bit Service Pack 1 (build 7601)", 6, 1, 1, 7601, 1},
 };
 
-std::string ExpectedEntry(const std::string& display, unsigned major, unsigned minor, unsigned servicePack,
-                          unsigned build, unsigned productType, bool is64) {
-    const char* typeName = productType == 1 ? "WORKSTATION" : "SERVER";
-    std::string flag = is64 ? "1" : "0";
-    return "Operating System:  " + display + "\r\n" +
-           "Suitemask:         0x0 ( )\r\n" +
-           "MajorVersion:      " + std::to_string(major) + "\r\n" +
-           "MinorVersion:      " + std::to_string(minor) + "\r\n" +
-           "ServicePackMajor:  " + std::to_string(servicePack) + "\r\n" +
-           "ServicePackMinor:  0\r\n" +
-           "BuildNumber:       " + std::to_string(build) + "\r\n" +
-           "PlatformId:        2\r\n" +
-           "ProductType:       " + std::to_string(productType) + " ( " + typeName + " )\r\n" +
-           "Is64BitOS:         " + flag + "\r\n" +
-           "IsWow64Process:    " + flag + "\r\n";
-}
-
 std::string ProbeOutput(const wchar_t* program) {
     testsupport::ProcessResult run = testsupport::RunCommand(L"\"" + testsupport::BuiltProgram(program) + L"\"");
     EXPECT_TRUE(run.started) << testsupport::Narrow(program);
@@ -89,21 +72,16 @@ TEST_F(WindowsVersions, EntryForEveryVersionThePrefixAccepts) {
         }
         ASSERT_EQ(0, status) << name;
         const char* display = is64 && row.display64 != nullptr ? row.display64 : row.display32;
-        EXPECT_EQ(ExpectedEntry(display, row.major, row.minor, row.servicePack, row.build, row.productType, is64),
-                  ProbeOutput(L"sysfacts_probe_manifest.exe"))
-            << name;
-        // Without the manifest Windows 8.1 and 10 are told apart from nothing: they report 6.2.
-        std::string unmanifested = ProbeOutput(L"sysfacts_probe.exe");
+        std::string expected = sysfacts::WineOsVersionEntry(display, row.major, row.minor, row.servicePack,
+                                                            row.build, row.productType, is64);
+        EXPECT_EQ(expected, ProbeOutput(L"sysfacts_probe_manifest.exe")) << name;
+        // Without the manifest, Windows 8.1 and 10 settings report 6.2, as Windows does.
         if (row.major == 10 || (row.major == 6 && row.minor == 3)) {
-            std::string windows8 = is64 ? "Windows 8 Ultimate N, 64-bit (build 9200)"
-                                        : "Windows 8 Ultimate N, 32-bit (build 9200)";
-            EXPECT_EQ(ExpectedEntry(windows8, 6, 2, 0, 9200, 1, is64), unmanifested) << name;
-        } else {
-            EXPECT_EQ(ExpectedEntry(display, row.major, row.minor, row.servicePack, row.build, row.productType,
-                                    is64),
-                      unmanifested)
-                << name;
+            std::string windows8 = std::string("Windows 8 Ultimate N, ") + (is64 ? "64-bit" : "32-bit") +
+                                   " (build 9200)";
+            expected = sysfacts::WineOsVersionEntry(windows8, 6, 2, 0, 9200, 1, is64);
         }
+        EXPECT_EQ(expected, ProbeOutput(L"sysfacts_probe.exe")) << name;
     }
 }
 
