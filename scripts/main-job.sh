@@ -1,13 +1,21 @@
 #!/bin/sh
-# The main job: builds both programs, makes a fresh Wine prefix with a sample
+# The main job: builds both programs (and the UI driver and the stand-in
+# lister it needs), makes a fresh Wine prefix with a sample
 # installation of the product, runs dossierkit in it end to end (Yes to the
 # question, No to the upload offer) and shows the support package it made.
 #   BUILD_ROOT (default: build) holds the builds; the prefix is BUILD_ROOT/main-job-prefix.
 set -e
 cd "$(dirname "$0")/.."
 root="${BUILD_ROOT:-build}"
-scripts/setup.sh
-BUILD_ROOT="$root" scripts/build.sh
+if [ "$1" != "--in-display" ]; then
+    scripts/setup.sh
+    BUILD_ROOT="$root" scripts/build.sh dossierkit addinwire uidriver dk_fake_lister
+    # The prefix's desktop process takes its display when the prefix is made,
+    # so everything of Wine below runs in one display, virtual when there is none.
+    if [ -z "$DISPLAY" ]; then
+        exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --in-display
+    fi
+fi
 bin="$root/win/bin"
 
 prefix="$(pwd)/$root/main-job-prefix"
@@ -34,18 +42,15 @@ mkdir -p "$user_dir/logs"
 printf '[scan]\r\nresolution=300\r\n' > "$user_dir/settings.ini"
 printf 'scanner session log\r\n' > "$user_dir/logs/session.log"
 
-run() {
-    if [ -n "$DISPLAY" ]; then "$@"; else xvfb-run -a -s "-screen 0 1024x768x24" "$@"; fi
-}
 caption="Morquaine QEV Scan ZRPK Creator"
 echo "running dossierkit under Wine"
 start=$(date +%s%N)
 status=0
-DK_LISTER_MODE=chatty run "$wine" "$bin/uidriver.exe" "$bin/dossierkit.exe" \
+DK_LISTER_MODE=chatty "$wine" "$bin/uidriver.exe" "$bin/dossierkit.exe" \
     "$caption" yes "$caption" no || status=$?
 end=$(date +%s%N)
 echo "dossierkit ended with $status after $(( (end - start) / 1000000 )) ms (question to exit)"
-"$wine" wineserver -k 2>/dev/null || WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
 
 package="$(ls "$prefix"/drive_c/users/*/Desktop/Morquaine-QEVSCAN.zrpk 2>/dev/null | head -n 1)"
 if [ -z "$package" ]; then
