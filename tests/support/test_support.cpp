@@ -367,23 +367,46 @@ bool HasButton(HWND dialog, int id) {
 
 namespace {
 
-// The colour and mask bits of an icon, empty when it cannot be read.
-std::string IconImage(HICON icon) {
-    ICONINFO info = {};
-    if (icon == nullptr || !GetIconInfo(icon, &info))
-        return std::string();
-    std::string image;
-    for (HBITMAP bitmap : {info.hbmColor, info.hbmMask}) {
-        BITMAP header = {};
-        if (bitmap != nullptr && GetObjectW(bitmap, sizeof(header), &header)) {
-            std::string bits(static_cast<size_t>(header.bmWidthBytes) * header.bmHeight, '\0');
-            GetBitmapBits(bitmap, static_cast<LONG>(bits.size()), &bits[0]);
-            image += bits;
+// How far an icon control's pixels on screen are from the icon drawn on the
+// same background; the box may belong to another process, whose icon handles
+// mean nothing here, so the comparison is made with what the screen shows.
+long long ScreenDistance(HWND iconControl, HICON candidate) {
+    RECT area = {};
+    GetClientRect(iconControl, &area);
+    int width = area.right, height = area.bottom;
+    if (width <= 0 || height <= 0 || width > 256 || height > 256)
+        return -1;
+    POINT origin = {0, 0};
+    ClientToScreen(iconControl, &origin);
+    HDC screen = GetDC(nullptr);
+    HDC shown = CreateCompatibleDC(screen);
+    HDC drawn = CreateCompatibleDC(screen);
+    HBITMAP shownBitmap = CreateCompatibleBitmap(screen, width, height);
+    HBITMAP drawnBitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ oldShown = SelectObject(shown, shownBitmap);
+    HGDIOBJ oldDrawn = SelectObject(drawn, drawnBitmap);
+    BitBlt(shown, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    // The corner lies outside every standard icon's shape: it is the background.
+    HBRUSH background = CreateSolidBrush(GetPixel(shown, 0, 0));
+    FillRect(drawn, &area, background);
+    DeleteObject(background);
+    DrawIconEx(drawn, 0, 0, candidate, 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    long long distance = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            COLORREF a = GetPixel(shown, x, y), b = GetPixel(drawn, x, y);
+            distance += std::abs(int(GetRValue(a)) - int(GetRValue(b))) +
+                        std::abs(int(GetGValue(a)) - int(GetGValue(b))) +
+                        std::abs(int(GetBValue(a)) - int(GetBValue(b)));
         }
-        if (bitmap != nullptr)
-            DeleteObject(bitmap);
-    }
-    return image;
+    SelectObject(shown, oldShown);
+    SelectObject(drawn, oldDrawn);
+    DeleteObject(shownBitmap);
+    DeleteObject(drawnBitmap);
+    DeleteDC(shown);
+    DeleteDC(drawn);
+    ReleaseDC(nullptr, screen);
+    return distance;
 }
 
 }  // namespace
@@ -404,11 +427,31 @@ UINT MessageBoxIcon(HWND box) {
     for (const Known& k : known)
         if (LoadIconW(nullptr, k.id) == shown)
             return k.style;
-    // Another process's box holds its own copies of the system icons: compare images.
-    std::string shownImage = IconImage(shown);
-    for (const Known& k : known)
-        if (!shownImage.empty() && IconImage(LoadIconW(nullptr, k.id)) == shownImage)
-            return k.style;
+    // Another process's box holds its own copies of the system icons: take the
+    // standard icon that looks like what is shown, when one is clearly closest.
+    // The box is raised first, and looked at again for a while, since boxes of
+    // other programs on the same display may cover it for a moment.
+    for (int attempt = 0; attempt < 15; ++attempt) {
+        SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Sleep(100 + 50 * attempt);
+        long long best = -1, second = -1;
+        UINT bestStyle = 0;
+        for (const Known& k : known) {
+            long long distance = ScreenDistance(iconControl, LoadIconW(nullptr, k.id));
+            if (distance < 0)
+                continue;
+            if (best < 0 || distance < best) {
+                second = best;
+                best = distance;
+                bestStyle = k.style;
+            } else if (second < 0 || distance < second) {
+                second = distance;
+            }
+        }
+        if (best >= 0 && second > 0 && best * 4 < second)
+            return bestStyle;
+    }
     return 0xFFFFFFFF;  // an icon, but not a standard one
 }
 
