@@ -286,6 +286,10 @@ TEST_F(DossierkitRun, NoToTheQuestionEndsWithoutADialog) {
 
 TEST_F(DossierkitRun, CompleteBuildReplacesTheOldPackageAndStartsTheUploadPage) {
     WriteFileBytes(package, std::string(100000, 'o'));  // an older package
+    // Programs that an unquoted lister path would start first, as administrator.
+    const std::wstring planted[] = {L"C:\\Program.exe", L"C:\\Program Files\\Morquaine.exe"};
+    for (const std::wstring& path : planted)
+        ASSERT_TRUE(CopyFileW(BuiltProgram(L"dk_fake_rundll32.exe").c_str(), path.c_str(), FALSE));
     WriteFileBytes(artifacts + L"\\lister-expected.bin", ChattyListerCapture());
     RunRecord run = RunDossierkit({IDYES, IDYES});
     EXPECT_EQ(0u, run.exitCode);
@@ -306,7 +310,10 @@ TEST_F(DossierkitRun, CompleteBuildReplacesTheOldPackageAndStartsTheUploadPage) 
         recorded = ReadFileBytes(recordFile);
     EXPECT_EQ("\"" + Narrow(SystemDirectory()) +
                   "\\rundll32.exe\" url.dll,FileProtocolHandler https://support.morquaine.com/zrpk/qevscan/\n",
-              recorded);
+              recorded)
+        << "only the upload start is recorded: no planted program ran";
+    for (const std::wstring& path : planted)
+        DeleteFileW(path.c_str());
     printf("[ measure  ] build %lu ms (3200 ms of it prescribed waits)\n", run.buildMs);
     printf("[ measure  ] question answered to dialog shown %lu ms; position 100 to dialog end %lu ms\n",
            run.dialogAfterMs, run.closeMs);
