@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 #include <shlobj.h>
 
 #include <cwchar>
@@ -68,15 +67,6 @@ void AddRegistryEntries() {
         AddRegistryExport(row.keyPath, row.entryName, row.use32bitView);
         AdvanceProgress(100, row.position);
     }
-}
-
-// COM for the hotfix step; a failure only means that step finds nothing.
-void InitialiseCom() {
-    HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (initialised != S_OK && initialised != S_FALSE && initialised != RPC_E_CHANGED_MODE)
-        return;
-    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                         RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
 }
 
 // Adds what the command wrote; an empty capture is refused by the writer.
@@ -153,7 +143,8 @@ const WorkerStep STEPS[] = {
     {L">> Adding virtual machine information ...\r\n", [] { AddVmInfo(); }, 200, 25},
     {L">> Adding service information ...\r\n", AddServiceEntries, 200, 30},
     {L">> Adding registry information ...\r\n", AddRegistryEntries, 0, NO_ADVANCE},
-    {nullptr, InitialiseCom, 0, NO_ADVANCE},
+    // COM for the hotfix step; a failure only means that step finds nothing.
+    {nullptr, [] { InitializeWorkerCom(); }, 0, NO_ADVANCE},
     {L">> Adding information about installed hotfixes ...\r\n", [] { AddHotfixList(); }, 200, 60},
     {L">> Adding netstat information ...\r\n", AddNetstatOutput, 100, 65},
     {L">> Adding TWAIN data source ...\r\n", AddListerOutput, 100, 70},

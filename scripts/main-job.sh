@@ -18,16 +18,11 @@ if [ "$1" != "--in-display" ]; then
 fi
 bin="$root/win/bin"
 
-prefix="$(pwd)/$root/main-job-prefix"
+mkdir -p "$root"
+prefix="$(cd "$root" && pwd)/main-job-prefix"
 scripts/make-prefix.sh "$prefix" win64
 export WINE_TEST_PREFIX="$prefix"
 wine="$(pwd)/scripts/wine-run.sh"
-
-# The prefix links the user's folders to the Unix home: give it folders of its
-# own, so the package stays inside the prefix.
-for link in "$prefix"/drive_c/users/*/*; do
-    if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
-done
 
 # A sample installation: the product key, an installation directory with
 # spaces in its name holding a stand-in data-source lister, and per-user files.

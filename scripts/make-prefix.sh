@@ -11,6 +11,11 @@ mkdir -p "$dir"
 export WINEPREFIX="$dir" WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w
+# Wine links the user's Desktop, Documents and the like to the Unix home: give
+# the prefix folders of its own, so nothing a test writes lands outside it.
+for link in "$dir"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+done
 echo "$arch" > "$dir/winearch"
 wineserver -p </dev/null >/dev/null 2>&1
 # The first program start after boot finishes the prefix; do it here, not in a test.

@@ -54,8 +54,9 @@ TEST(ReadInstallDir, AcceptsOnlyATerminatedRegSzThatFits) {
                                            c.data.data(), static_cast<DWORD>(c.data.size())));
         Read read = ReadIt();
         EXPECT_EQ(c.expected, read.result) << c.what;
-        if (c.expected)
+        if (c.expected) {
             EXPECT_EQ(c.text, read.text) << c.what;
+        }
     }
     testsupport::RegRemoveTree(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
 }
