@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Reads the archives the hotfix tests wrote, with Python's own ZIP reader."""
+import os
 import sys
 import zipfile
 from pathlib import Path
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from prefix_checks import run_per_prefix  # noqa: E402
 
 HEADER = (
     "<html>\n"
@@ -47,16 +51,7 @@ def check(folder: Path) -> list:
 
 
 def main() -> int:
-    problems = []
-    for prefix in sys.argv[2:]:
-        folder = Path(sys.argv[1]) / prefix
-        try:
-            problems += ["%s: %s" % (prefix, p) for p in check(folder)]
-        except (OSError, zipfile.BadZipFile) as error:
-            problems.append("%s: %s" % (prefix, error))
-    for problem in problems:
-        print(problem)
-    return 1 if problems else 0
+    return run_per_prefix(sys.argv[2:], lambda prefix: check(Path(sys.argv[1]) / prefix))
 
 
 if __name__ == "__main__":

@@ -11,6 +11,8 @@ import os
 import re
 import sys
 import zipfile
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from prefix_checks import run_per_prefix  # noqa: E402
 
 ZEROS = "0" * 32
 LINE = re.compile(r"^([D-][A-][A-][H-][S-])\t( *\d+)\t(\d{4,5}-\d\d-\d\d \d\d:\d\d)\t"
@@ -187,15 +189,12 @@ def check_copies(folder):
 
 def main():
     artifacts, prefix_root, prefixes = sys.argv[1], sys.argv[2], sys.argv[3:]
-    problems = []
-    for prefix in prefixes:
+
+    def check_prefix(prefix):
         folder = os.path.join(artifacts, "listings", prefix)
-        prefix_dir = os.path.join(prefix_root, prefix)
-        problems += ["%s: %s" % (prefix, p) for p in check_listings(folder, prefix_dir) + check_copies(folder)]
-    for problem in problems:
-        print(problem)
-    print("checked %s: %s" % (", ".join(prefixes), "ok" if not problems else "%d problems" % len(problems)))
-    return 1 if problems else 0
+        return check_listings(folder, os.path.join(prefix_root, prefix)) + check_copies(folder)
+
+    return run_per_prefix(prefixes, check_prefix)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,8 @@ reader, and compares every entry with the export text the test expected.
 import os
 import sys
 import zipfile
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from prefix_checks import run_per_prefix  # noqa: E402
 
 HEADER = "Windows Registry Editor Version 5.00\r\n\r\n".encode("utf-16-le")
 MARK = b"\xff\xfe"
@@ -50,13 +52,7 @@ def check(artifacts, prefix):
 
 def main():
     artifacts, prefixes = sys.argv[1], sys.argv[2:]
-    problems = []
-    for prefix in prefixes:
-        problems += check(artifacts, prefix)
-    for problem in problems:
-        print(problem)
-    print("checked %s: %s" % (", ".join(prefixes), "ok" if not problems else "%d problems" % len(problems)))
-    return 1 if problems else 0
+    return run_per_prefix(prefixes, lambda prefix: check(artifacts, prefix))
 
 
 if __name__ == "__main__":

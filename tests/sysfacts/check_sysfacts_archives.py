@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Reads the packages the system-facts archive test wrote, with Python's own ZIP reader."""
+import os
 import sys
 import zipfile
 from pathlib import Path
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from prefix_checks import run_per_prefix  # noqa: E402
 
 NAME_LABELS = [
     "NetBIOS:                       ", "DNS hostname:                  ",
@@ -53,15 +57,7 @@ def check(folder: Path, bits: str) -> list:
 
 
 def main() -> int:
-    problems = []
-    for prefix in sys.argv[2:]:
-        try:
-            problems += ["%s: %s" % (prefix, p) for p in check(Path(sys.argv[1]) / prefix, prefix[-2:])]
-        except (OSError, zipfile.BadZipFile) as error:
-            problems.append("%s: %s" % (prefix, error))
-    for problem in problems:
-        print(problem)
-    return 1 if problems else 0
+    return run_per_prefix(sys.argv[2:], lambda prefix: check(Path(sys.argv[1]) / prefix, prefix[-2:]))
 
 
 if __name__ == "__main__":
