@@ -1,6 +1,7 @@
 #include "console_capture.h"
 
 #include <cwchar>
+#include <new>
 
 #include "shared_helpers.h"
 #include "ziparchive.h"
@@ -44,14 +45,19 @@ bool StartHiddenChild(wchar_t* commandLine, HANDLE outputEnd, PROCESS_INFORMATIO
                           &startup, &child) != FALSE;
 }
 
-// Reads until every write end is closed; there is no time-out.
+// Reads until every write end is closed; there is no time-out. Output that no
+// longer fits in memory ends the read, so the caller still closes and ends the child.
 void ReadUntilEnd(HANDLE readEnd, std::string& output) {
     char chunk[READ_CHUNK_SIZE];
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(readEnd, chunk, READ_CHUNK_SIZE, &got, nullptr) || got == 0)
             return;
-        output.append(chunk, got);
+        try {
+            output.append(chunk, got);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
     }
 }
 

@@ -74,6 +74,8 @@ bool WalkDirectory(const std::wstring& directory, std::list<DirEntryRecord>& rec
     HANDLE handle = FindFirstFileW(search.c_str(), &found);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
+    // Closed on every way out, a failed allocation deep in the tree included.
+    std::unique_ptr<void, decltype(&FindClose)> closeSearch(handle, &FindClose);
     do {
         if (IsDotEntry(found.cFileName))
             continue;
@@ -82,7 +84,6 @@ bool WalkDirectory(const std::wstring& directory, std::list<DirEntryRecord>& rec
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             WalkDirectory(FullPath(records.back()), records, L"*.*");
     } while (FindNextFileW(handle, &found));
-    FindClose(handle);
     return true;
 }
 

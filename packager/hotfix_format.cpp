@@ -8,14 +8,6 @@ const std::vector<std::wstring> HOTFIX_COLUMNS = {
     L"Name",        L"ServicePackInEffect",         L"Status",
 };
 
-std::string NarrowByTruncation(const std::wstring& text) {
-    std::string narrow;
-    narrow.reserve(text.size());
-    for (wchar_t unit : text)
-        narrow.push_back(static_cast<char>(unit & 0xFF));
-    return narrow;
-}
-
 namespace {
 
 void WriteCell(std::ostringstream& page, const std::string& text) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "shared_helpers.h"  // NarrowByTruncation
+
 // One row per hotfix object; one 8-bit cell per column, empty when the
 // property had no string value.
 typedef std::vector<std::string> HotfixRow;
@@ -11,9 +13,6 @@ typedef std::vector<HotfixRow> HotfixRowTable;
 
 // The eleven properties of a hotfix, in the order of the page's columns.
 extern const std::vector<std::wstring> HOTFIX_COLUMNS;
-
-// Every UTF-16 code unit becomes one byte, its low 8 bits; no code page.
-std::string NarrowByTruncation(const std::wstring& text);
 
 // The whole page: LF after every line but the closing one. Cells are
 // written as they stand, "." for an empty or missing cell.

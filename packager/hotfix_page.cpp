@@ -7,6 +7,7 @@
 #include <new>
 
 #include "bstr_text.h"
+#include "shared_helpers.h"
 #include "ziparchive.h"
 
 // The WMI connection, opened on first use by the worker thread and kept
@@ -150,11 +151,7 @@ int AddHotfixList() {
             return 0;
         HotfixRowTable rows;
         QueryHotfixRows(HOTFIX_COLUMNS, rows);
-        std::string page = BuildHotfixPage(HOTFIX_COLUMNS, rows);
-        ArchiveResult result =
-            AddArchiveEntry(packageArchive, L"info\\hotfixes.html", page.data(),
-                            static_cast<uint32_t>(page.size()), SOURCE_MEMORY);
-        return result == ARC_OK ? 1 : 0;
+        return AddMemoryEntry(L"info\\hotfixes.html", BuildHotfixPage(HOTFIX_COLUMNS, rows));
     } catch (const std::bad_alloc&) {
         // Out of memory while the page was built: no entry, the build goes on.
         return 0;

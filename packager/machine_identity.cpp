@@ -1,6 +1,7 @@
 #include "machine_identity.h"
 
 #include "identity_format.h"
+#include "shared_helpers.h"
 #include "ziparchive.h"
 
 #include <lm.h>
@@ -94,12 +95,6 @@ bool SmbiosDataContains(const char* pattern, size_t length) {
     return found;
 }
 
-int AddTextEntry(const wchar_t* entryName, const std::string& text) {
-    ArchiveResult result = AddArchiveEntry(packageArchive, entryName, text.data(),
-                                           static_cast<uint32_t>(text.size()), SOURCE_MEMORY);
-    return result == ARC_OK ? 1 : 0;
-}
-
 }  // namespace
 
 DWORD ProbeDomainMembership() {
@@ -150,9 +145,9 @@ std::string CollectVmText() {
 }
 
 int AddComputerNameInfo() {
-    return AddTextEntry(L"info\\computername.txt", CollectComputerNameText());
+    return AddMemoryEntry(L"info\\computername.txt", CollectComputerNameText());
 }
 
 int AddVmInfo() {
-    return AddTextEntry(L"info\\vm.txt", CollectVmText());
+    return AddMemoryEntry(L"info\\vm.txt", CollectVmText());
 }

@@ -76,8 +76,5 @@ std::string CollectOsVersionText() {
 }
 
 int AddOsVersionInfo() {
-    std::string text = CollectOsVersionText();
-    ArchiveResult result = AddArchiveEntry(packageArchive, L"info\\osversion.txt", text.data(),
-                                           static_cast<uint32_t>(text.size()), SOURCE_MEMORY);
-    return result == ARC_OK ? 1 : 0;
+    return AddMemoryEntry(L"info\\osversion.txt", CollectOsVersionText());
 }

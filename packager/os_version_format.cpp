@@ -1,5 +1,7 @@
 #include "os_version_format.h"
 
+#include "shared_helpers.h"
+
 #define STRSAFE_NO_DEPRECATE
 #include <strsafe.h>
 
@@ -195,13 +197,6 @@ int ComposeOsDisplayString(const OsNameFacts& facts, wchar_t* buffer) {
     return 1;
 }
 
-std::string LowBytesOf(const wchar_t* text) {
-    std::string bytes;
-    for (; *text != L'\0'; ++text)
-        bytes += static_cast<char>(static_cast<unsigned>(*text) & 0xFF);
-    return bytes;
-}
-
 std::string SuiteMaskNames(WORD suiteMask) {
     std::string names;
     for (int bit = 0; bit < 16; ++bit)
@@ -222,7 +217,7 @@ const char* ProductTypeName(BYTE productType) {
 std::string FormatOsVersionEntry(const OSVERSIONINFOEXW& version, const wchar_t* display,
                                  BOOL is64BitOS, BOOL isWow64Process) {
     std::ostringstream out;
-    out << "Operating System:  " << (display != nullptr ? LowBytesOf(display) : "UNKNOWN") << "\r\n";
+    out << "Operating System:  " << (display != nullptr ? NarrowByTruncation(display) : "UNKNOWN") << "\r\n";
     out << "Suitemask:         0x" << std::hex << std::uppercase << version.wSuiteMask << std::dec
         << " ( " << SuiteMaskNames(version.wSuiteMask) << ")\r\n";
     out << "MajorVersion:      " << version.dwMajorVersion << "\r\n";

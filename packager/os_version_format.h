@@ -29,9 +29,6 @@ void AppendEditionText(wchar_t* buffer, bool productInfoFound, DWORD productType
 // Builds the display string into buffer; 0 when the version gets no name at all.
 int ComposeOsDisplayString(const OsNameFacts& facts, wchar_t* buffer);
 
-// One byte per UTF-16 code unit: its low 8 bits.
-std::string LowBytesOf(const wchar_t* text);
-
 // Names of the set suite bits, lowest first, each followed by a blank.
 std::string SuiteMaskNames(WORD suiteMask);
 

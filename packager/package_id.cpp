@@ -5,17 +5,12 @@
 #include <cstring>
 #include <sstream>
 
+#include "shared_helpers.h"
 #include "ziparchive.h"
 
 namespace {
 
 const UINT DIRECTORY_BUFFER_SIZE = 260;
-
-int AddTextEntry(const wchar_t* entryName, const std::string& text) {
-    ArchiveResult result = AddArchiveEntry(packageArchive, entryName, text.data(),
-                                           static_cast<uint32_t>(text.size()), SOURCE_MEMORY);
-    return result == ARC_OK ? 1 : 0;
-}
 
 // The buffer up to its first NUL, never past its end.
 std::string BufferText(const char* buffer) {
@@ -38,7 +33,7 @@ std::string FormatWindowsDirText(const char* windowsDirectory, const char* syste
 }
 
 int AddPackageIdInfo() {
-    return AddTextEntry(L"info\\zrpk.txt", FormatPackageIdText());
+    return AddMemoryEntry(L"info\\zrpk.txt", FormatPackageIdText());
 }
 
 int AddWindowsDirInfo() {
@@ -49,5 +44,5 @@ int AddWindowsDirInfo() {
     GetWindowsDirectoryA(windowsDirectory, DIRECTORY_BUFFER_SIZE);
     std::string text = FormatWindowsDirText(BufferText(windowsDirectory).c_str(),
                                             BufferText(systemWindowsDirectory).c_str());
-    return AddTextEntry(L"info\\windir.txt", text);
+    return AddMemoryEntry(L"info\\windir.txt", text);
 }

@@ -17,6 +17,7 @@
 #include "progress_dialog.h"
 #include "registry_export.h"
 #include "service_status.h"
+#include "shared_helpers.h"
 #include "user_files.h"
 #include "ziparchive.h"
 
@@ -75,8 +76,7 @@ void AddCapturedOutput(const std::wstring& commandLine, const wchar_t* entryName
         return;
     std::string output;
     CaptureCommandOutput(commandLine.c_str(), output);
-    AddArchiveEntry(packageArchive, entryName, output.data(), static_cast<uint32_t>(output.size()),
-                    SOURCE_MEMORY);
+    AddMemoryEntry(entryName, output);
 }
 
 void AddNetstatOutput() {

@@ -1,6 +1,7 @@
 #include "service_status.h"
 
 #include "service_format.h"
+#include "shared_helpers.h"
 #include "ziparchive.h"
 
 namespace {
@@ -39,8 +40,5 @@ std::string CollectServiceStatusText(const char* serviceName) {
 }
 
 int AddServiceStatus(const char* serviceName, const wchar_t* entryName) {
-    std::string text = CollectServiceStatusText(serviceName);
-    ArchiveResult result = AddArchiveEntry(packageArchive, entryName, text.data(),
-                                           static_cast<uint32_t>(text.size()), SOURCE_MEMORY);
-    return result == ARC_OK ? 1 : 0;
+    return AddMemoryEntry(entryName, CollectServiceStatusText(serviceName));
 }

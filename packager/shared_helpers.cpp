@@ -47,3 +47,17 @@ int AddTemporaryEntryFileIfWritten(const wchar_t* entryName,
     DeleteFileW(file);
     return written && result == ARC_OK ? 1 : 0;
 }
+
+std::string NarrowByTruncation(const std::wstring& text) {
+    std::string narrow;
+    narrow.reserve(text.size());
+    for (wchar_t unit : text)
+        narrow.push_back(static_cast<char>(unit & 0xFF));
+    return narrow;
+}
+
+int AddMemoryEntry(const wchar_t* entryName, const std::string& bytes) {
+    ArchiveResult result = AddArchiveEntry(packageArchive, entryName, bytes.data(),
+                                           static_cast<uint32_t>(bytes.size()), SOURCE_MEMORY);
+    return result == ARC_OK ? 1 : 0;
+}

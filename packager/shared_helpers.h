@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <functional>
+#include <string>
 
 // WOW64 flag of this process: 1 when the 32-bit program runs on 64-bit Windows.
 // The IsWow64Process address is cached once found; worker thread only.
@@ -16,3 +17,10 @@ int AddTemporaryEntryFile(const wchar_t* entryName,
 // added (the name is still cleaned up) and the result is 0.
 int AddTemporaryEntryFileIfWritten(const wchar_t* entryName,
                                    const std::function<bool(const wchar_t* path)>& writeFile);
+
+// Every UTF-16 code unit becomes one byte, its low 8 bits; no code page.
+std::string NarrowByTruncation(const std::wstring& text);
+
+// Adds bytes from memory as entryName to the package; 1 when the add succeeded.
+// An empty text is refused by the writer, so it adds no entry.
+int AddMemoryEntry(const wchar_t* entryName, const std::string& bytes);

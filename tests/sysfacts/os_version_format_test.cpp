@@ -1,5 +1,6 @@
 // Tables for the OS version entry: display names, edition names and the entry layout.
 #include "os_version_format.h"
+#include "shared_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -332,7 +333,7 @@ TEST(OsVersionEntry, DisplayTextKeepsTheLowByteOfEveryCodeUnit) {
         "Operating System:  Windows 7 Professional, 64-bit Pack A\xAC\xE9\0! (build 7601)\r\n";
     std::string expected(expectedBytes, sizeof(expectedBytes) - 1);
     EXPECT_EQ(expected, entry.substr(0, expected.size()));
-    EXPECT_EQ(std::string("A\xAC\xE9", 3), LowBytesOf(L"\u0141\u20AC\u00E9"));
+    EXPECT_EQ(std::string("A\xAC\xE9", 3), NarrowByTruncation(L"\u0141\u20AC\u00E9"));
 }
 
 }  // namespace
