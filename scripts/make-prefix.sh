@@ -18,6 +18,8 @@ for link in "$dir"/drive_c/users/*/*; do
 done
 echo "$arch" > "$dir/winearch"
 wineserver -p </dev/null >/dev/null 2>&1
+# A crashing test must fail at once, not wait on a crash dialog under Xvfb.
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
 # The first program start after boot finishes the prefix; do it here, not in a test.
 wine cmd /c ver </dev/null >/dev/null 2>&1 || true
 echo "prefix $dir ($arch) ready"

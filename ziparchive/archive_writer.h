@@ -94,6 +94,10 @@ struct ArchiveWriter {
     uint32_t memoryLength;
     uint32_t memoryPosition;
     uint32_t compressedSize;
+    // Whole counts of the current entry's input and data output: the 32-bit
+    // fields above wrap at 4 GiB, and such an entry cannot be recorded.
+    uint64_t inputBytesRead;
+    uint64_t dataBytesWritten;
     uint8_t ioBuffer[IO_BUFFER_SIZE];
 };
 

@@ -53,7 +53,7 @@ int64_t localTimeShift() {
     return fileTimeValue(utcTime) - fileTimeValue(localTime);
 }
 
-// Reads exactly count bytes at offset from the file's beginning.
+// Moves the file to a position from its beginning; false when the move failed.
 bool setPosition(HANDLE file, uint64_t position) {
     LONG high = static_cast<LONG>(position >> 32);
     SetLastError(NO_ERROR);
@@ -61,6 +61,7 @@ bool setPosition(HANDLE file, uint64_t position) {
     return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
+// Reads exactly count bytes at offset from the file's beginning.
 bool readAt(HANDLE file, uint32_t offset, void* buffer, DWORD count) {
     if (!setPosition(file, offset))
         return false;
@@ -197,6 +198,7 @@ void clearInput(ArchiveWriter& writer) {
     writer.declaredSize = 0;
     writer.compressedSize = 0;
     writer.bytesRead = 0;
+    writer.inputBytesRead = 0;
 }
 
 ArchiveResult attachInput(ArchiveWriter& writer, HANDLE file, uint32_t length) {
@@ -244,6 +246,7 @@ uint32_t readInput(ArchiveWriter& writer, uint8_t* buffer, uint32_t size) {
         return 0;
     }
     writer.bytesRead += count;
+    writer.inputBytesRead += count;
     writer.runningCrc = updateCrc32(writer.runningCrc, buffer, count);
     return count;
 }
@@ -270,6 +273,7 @@ uint32_t writeOutput(ArchiveWriter& writer, const void* data, uint32_t length) {
     // A lost byte makes the archive untrustworthy; the add and the close see it.
     if (written != length)
         ++writer.failedWrites;
+    writer.dataBytesWritten += written;
     return written;
 }
 

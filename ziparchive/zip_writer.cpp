@@ -7,6 +7,8 @@
 #include "archive_writer.h"
 #include "deflate.h"
 
+static_assert(IO_BUFFER_SIZE == DEFLATE_OUTPUT_SIZE, "the compressor writes into the writer's ioBuffer");
+
 ArchiveHandle* packageArchive = nullptr;
 ArchiveResult lastArchiveResult = ARC_OK;
 
@@ -178,7 +180,7 @@ bool recordEntry(ArchiveWriter& writer, const ArchiveEntry& entry,
 
 // Offsets and sizes are 32-bit: an entry that would end beyond them cannot be
 // recorded truthfully.
-bool endsWithinArchiveLimit(const ArchiveEntry& entry, uint32_t dataSize) {
+bool endsWithinArchiveLimit(const ArchiveEntry& entry, uint64_t dataSize) {
     uint64_t end = static_cast<uint64_t>(entry.localHeaderOffset) + localHeaderSpan(entry) + dataSize;
     return end <= 0xFFFFFFFFull;
 }
@@ -335,13 +337,17 @@ ArchiveResult addEntry(ArchiveWriter& writer, const char* name, const void* sour
         return writer.outputError;
     }
 
+    writer.dataBytesWritten = 0;
     ArchiveResult dataResult =
         method == METHOD_DEFLATED ? deflateEntry(writer, entry) : copyStored(writer);
     closeInput(writer);
     writer.bytesWritten += writer.compressedSize;
     if (writer.outputError != ARC_OK)
         return writer.outputError;
-    if (writer.failedWrites != failuresBefore || !endsWithinArchiveLimit(entry, writer.compressedSize))
+    // A source of 4 GiB or more, or data that would end beyond 4 GiB, cannot be
+    // recorded in 32-bit fields: the entry is left out rather than mislabelled.
+    if (writer.failedWrites != failuresBefore || writer.inputBytesRead > 0xFFFFFFFFull ||
+        !endsWithinArchiveLimit(entry, writer.dataBytesWritten))
         return abandonEntry(writer, entry, ARC_WRITE_FAILED);
     if (dataResult != ARC_OK)
         return ARC_WRITE_FAILED;
@@ -387,8 +393,10 @@ ArchiveResult writeCentralDirectory(ArchiveWriter& writer) {
         return ARC_WRITE_FAILED;
     writeEndRecord(writer, count, writer.bytesWritten - start, writer.initialOffset + start);
     writer.bytesWritten += END_RECORD_SIZE;
-    // A failed add may have left bytes beyond what is now the end record.
-    SetEndOfFile(writer.outputFile);
+    // A failed add may have left bytes beyond what is now the end record;
+    // readers look for the end record at the end of the file.
+    if (!SetEndOfFile(writer.outputFile))
+        return ARC_WRITE_FAILED;
     return writer.failedWrites == 0 ? ARC_OK : ARC_WRITE_FAILED;
 }
 

@@ -490,6 +490,35 @@ TEST(ZipArchiveLostOutput, OutputThatCannotBeRepositionedRefusesLaterAdds) {
     EXPECT_EQ(ARC_NOT_SEEKABLE, CloseArchive(archive));
 }
 
+TEST(ZipArchiveLostOutput, SourceOfFourGiBOrMoreIsRefused) {
+    // The 32-bit sizes would wrap and label the entry with the wrong length.
+    std::wstring source = ArchivePath(L"four-gib-source.zip");
+    HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    LARGE_INTEGER size;
+    size.QuadPart = 0x100000000LL + 10;  // a sparse file: nothing is written
+    ASSERT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+
+    std::wstring path = ArchivePath(L"four-gib.bin");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    {
+        DiscardingOutput nothingReachesTheDisk;
+        EXPECT_EQ(ARC_WRITE_FAILED,
+                  AddArchiveEntry(archive, L"big.zip", source.c_str(), 0, SOURCE_FILE));
+        EXPECT_EQ(0u, archive->writer->bytesWritten);
+        EXPECT_EQ(ARC_OK, AddMemory(archive, L"small.zip", NoiseBytes(100, 8)));
+        archive->writer->bytesWritten = 0;
+        seekOutput(*archive->writer, 0);
+        CloseArchive(archive);
+    }
+    DeleteFileW(path.c_str());
+    DeleteFileW(source.c_str());
+}
+
 TEST(ZipArchiveLostOutput, EntryBeyondFourGiBIsRefused) {
     std::wstring path = ArchivePath(L"huge-offset.bin");
     ArchiveHandle* archive = CreateArchive(path.c_str());
