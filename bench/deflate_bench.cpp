@@ -18,6 +18,7 @@
 
 #include "crc32.h"
 #include "deflate.h"
+#include "memory_streams.h"
 
 namespace {
 
@@ -237,33 +238,6 @@ std::vector<CorpusFile> gatherCorpus()
 
 // ---- the two compressors --------------------------------------------------------
 
-struct MemoryStreams {
-    const Bytes* input;
-    size_t readPosition;
-    uint8_t* output;
-    size_t outputCapacity;
-    size_t written;
-};
-
-uint32_t readMemory(DeflateContext* context, uint8_t* buffer, uint32_t size)
-{
-    MemoryStreams& m = *static_cast<MemoryStreams*>(context->owner);
-    size_t n = std::min<size_t>(size, m.input->size() - m.readPosition);
-    std::memcpy(buffer, m.input->data() + m.readPosition, n);
-    m.readPosition += n;
-    return uint32_t(n);
-}
-
-void flushMemory(void* owner, uint8_t* buffer, uint32_t* fill)
-{
-    MemoryStreams& m = *static_cast<MemoryStreams*>(owner);
-    if (*fill == 0 || m.written + *fill > m.outputCapacity)
-        return;
-    std::memcpy(m.output + m.written, buffer, *fill);
-    m.written += *fill;
-    *fill = 0;
-}
-
 // One entry as the archive writer runs it: a fresh context, the 16384-byte
 // output buffer, reads straight into the window.
 size_t compressOurs(const Bytes& input, Bytes& output)
@@ -273,11 +247,7 @@ size_t compressOurs(const Bytes& input, Bytes& output)
     DeflateContext* context = createDeflateContext();
     if (context == nullptr)
         return 0;
-    context->owner = &m;
-    context->readCallback = readMemory;
-    context->flushCallback = flushMemory;
-    context->outputBuffer = ioBuffer;
-    context->outputSize = sizeof ioBuffer;
+    attachMemoryStreams(*context, m, ioBuffer, sizeof ioBuffer);
     uint32_t size = runDeflate(*context);
     bool ok = context->errorText == nullptr && size == m.written;
     if (!ok)

@@ -8,6 +8,7 @@
 #include "crc32.h"
 #include "deflate.h"
 #include "deflate_harness.h"
+#include "memory_streams.h"
 
 using namespace deflatetest;
 
@@ -484,52 +485,17 @@ TEST(Deflate, MissingCallbacksAreRefused)
     destroyDeflateContext(context);
 }
 
-namespace {
-
-struct FixedOutput {
-    const Bytes* input;
-    size_t position;
-    uint8_t* out;
-    size_t capacity;
-    size_t written;
-};
-
-uint32_t readFixed(DeflateContext* context, uint8_t* buffer, uint32_t size)
-{
-    FixedOutput& f = *static_cast<FixedOutput*>(context->owner);
-    size_t n = std::min<size_t>(size, f.input->size() - f.position);
-    std::memcpy(buffer, f.input->data() + f.position, n);
-    f.position += n;
-    return uint32_t(n);
-}
-
-void flushFixed(void* owner, uint8_t* buffer, uint32_t* fill)
-{
-    FixedOutput& f = *static_cast<FixedOutput*>(owner);
-    if (*fill == 0 || f.written + *fill > f.capacity)
-        return;
-    std::memcpy(f.out + f.written, buffer, *fill);
-    f.written += *fill;
-    *fill = 0;
-}
-
-}  // namespace
-
 TEST(Deflate, NothingIsAllocatedWhileCompressing)
 {
     const Bytes input = concat({textLike(300000, 91), randomBytes(100000, 92)});
     Bytes output(input.size() + 1000);
     uint8_t ioBuffer[DEFLATE_OUTPUT_SIZE];
-    FixedOutput f{&input, 0, output.data(), output.size(), 0};
+    MemoryStreams f{&input, 0, output.data(), output.size(), 0};
     uint32_t beforeContext = allocationCount();
     DeflateContext* context = createDeflateContext();
     ASSERT_NE(context, nullptr);
     EXPECT_EQ(allocationCount(), beforeContext + 1);  // the counter sees the context
-    context->owner = &f;
-    context->readCallback = readFixed;
-    context->flushCallback = flushFixed;
-    context->outputBuffer = ioBuffer;
-    context->outputSize = sizeof ioBuffer;
+    attachMemoryStreams(*context, f, ioBuffer, sizeof ioBuffer);
     uint32_t before = allocationCount();
     uint32_t size = runDeflate(*context);
     EXPECT_EQ(allocationCount(), before);
