@@ -106,6 +106,18 @@ BOOL CALLBACK FindWindowsOf(HWND window, LPARAM parameter) {
 // Runs dossierkit, answering its boxes in order with answers (then OK, or No).
 // While the dialog is open the bar is polled without pause: the worker moves it
 // from 98 to 100 within a millisecond or two.
+// Records the bar's position when it differs from the last one seen.
+void RecordPosition(RunRecord& record, HWND dialog, HWND bar, DWORD& lastMove) {
+    DWORD_PTR position = 0;
+    if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, 1000, &position) &&
+        position != 0 && (record.positions.empty() || record.positions.back() != int(position))) {
+        record.positions.push_back(static_cast<int>(position));
+        lastMove = GetTickCount();
+        record.positionTicks.push_back(lastMove);
+        record.log = WindowText(GetDlgItem(dialog, 1001));
+    }
+}
+
 RunRecord RunDossierkit(const std::vector<int>& answers, DWORD timeoutMs = 120000) {
     RunRecord record;
     HANDLE process = StartProcess(L"\"" + BuiltProgram(L"dossierkit.exe") + L"\"");
@@ -122,14 +134,7 @@ RunRecord RunDossierkit(const std::vector<int>& answers, DWORD timeoutMs = 12000
             break;
         }
         if (dialog != nullptr) {
-            DWORD_PTR position = 0;
-            if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, 1000, &position) &&
-                position != 0 && (record.positions.empty() || record.positions.back() != int(position))) {
-                record.positions.push_back(static_cast<int>(position));
-                lastMove = GetTickCount();
-                record.positionTicks.push_back(lastMove);
-                record.log = WindowText(GetDlgItem(dialog, 1001));
-            }
+            RecordPosition(record, dialog, bar, lastMove);
             if (!IsWindow(dialog)) {
                 dialog = nullptr;
                 record.buildMs = GetTickCount() - yesAt;
@@ -156,6 +161,8 @@ RunRecord RunDossierkit(const std::vector<int>& answers, DWORD timeoutMs = 12000
             record.dialogSeen = true;
             record.dialogAfterMs = GetTickCount() - yesAt;
             record.log = WindowText(GetDlgItem(dialog, 1001));
+            // A box found in the same pass ends the dialog once answered: read the bar first.
+            RecordPosition(record, dialog, bar, lastMove);
         }
         if (found.box != nullptr) {
             if (dialog != nullptr)
