@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "shared_helpers.h"
 #include "ziparchive.h"
 
 namespace {
@@ -87,18 +88,31 @@ bool WalkDirectory(const std::wstring& directory, std::list<DirEntryRecord>& rec
     return true;
 }
 
+typedef DWORD(WINAPI* GetFileVersionInfoSizeWFn)(LPCWSTR, LPDWORD);
+typedef BOOL(WINAPI* GetFileVersionInfoWFn)(LPCWSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* VerQueryValueWFn)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+
 FileVersion LookupFileVersion(const wchar_t* path) {
+    static const GetFileVersionInfoSizeWFn getVersionInfoSize =
+        reinterpret_cast<GetFileVersionInfoSizeWFn>(reinterpret_cast<void*>(
+            SystemLibraryFunction(L"version.dll", "GetFileVersionInfoSizeW")));
+    static const GetFileVersionInfoWFn getVersionInfo = reinterpret_cast<GetFileVersionInfoWFn>(
+        reinterpret_cast<void*>(SystemLibraryFunction(L"version.dll", "GetFileVersionInfoW")));
+    static const VerQueryValueWFn queryVersionValue = reinterpret_cast<VerQueryValueWFn>(
+        reinterpret_cast<void*>(SystemLibraryFunction(L"version.dll", "VerQueryValueW")));
     FileVersion version;
+    if (getVersionInfoSize == nullptr || getVersionInfo == nullptr || queryVersionValue == nullptr)
+        return version;
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    DWORD size = getVersionInfoSize(path, &ignored);
     if (size == 0)
         return version;
     std::unique_ptr<void, FreeDeleter> block(malloc(size));
-    if (!block || !GetFileVersionInfoW(path, 0, size, block.get()))
+    if (!block || !getVersionInfo(path, 0, size, block.get()))
         return version;
     void* root = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(block.get(), L"\\", &root, &length) || root == nullptr)
+    if (!queryVersionValue(block.get(), L"\\", &root, &length) || root == nullptr)
         return version;
     const VS_FIXEDFILEINFO* info = static_cast<const VS_FIXEDFILEINFO*>(root);
     if (length != sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BD)

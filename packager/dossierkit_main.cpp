@@ -8,6 +8,7 @@
 #include "program_messages.h"
 #include "progress_dialog.h"
 #include "resource.h"
+#include "shared_helpers.h"
 #include "upload_page.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -19,7 +20,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return 0;
 
     appInstance = instance;
-    InitCommonControls();
+    typedef void(WINAPI * InitCommonControlsFn)();
+    InitCommonControlsFn initCommonControls = reinterpret_cast<InitCommonControlsFn>(
+        reinterpret_cast<void*>(SystemLibraryFunction(L"comctl32.dll", "InitCommonControls")));
+    if (initCommonControls != nullptr)
+        initCommonControls();
     DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDlgProc, 0);
 
     if (packageCreated == 0) {

@@ -7,7 +7,7 @@ add_library(pk_frame STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/upload_page.cpp)
 target_include_directories(pk_frame PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_link_libraries(pk_frame PUBLIC ${PACKAGER_COLLECTORS} pk_shared ziparchive
-                      comctl32 shell32 ole32 advapi32 user32 gdi32)
+                      shell32 ole32 advapi32 user32 gdi32)
 
 add_executable(dossierkit WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/dossierkit_main.cpp
                ${CMAKE_SOURCE_DIR}/resources/dossierkit.rc)

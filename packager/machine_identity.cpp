@@ -30,8 +30,16 @@ LONG WINAPI EndFailedProbeThread(EXCEPTION_POINTERS* exception) {
     return filterBeforeProbe != nullptr ? filterBeforeProbe(exception) : EXCEPTION_CONTINUE_SEARCH;
 }
 
+typedef NET_API_STATUS(NET_API_FUNCTION* NetRenameMachineInDomainFn)(LPCWSTR, LPCWSTR, LPCWSTR,
+                                                                     LPCWSTR, DWORD);
+
 DWORD CallRenameProbe() {
-    return NetRenameMachineInDomain(nullptr, nullptr, nullptr, nullptr, 0);
+    static const NetRenameMachineInDomainFn rename = reinterpret_cast<NetRenameMachineInDomainFn>(
+        reinterpret_cast<void*>(SystemLibraryFunction(L"netapi32.dll", "NetRenameMachineInDomain")));
+    // Without the function there is no domain to ask about.
+    if (rename == nullptr)
+        return ERROR_NOT_SUPPORTED;
+    return rename(nullptr, nullptr, nullptr, nullptr, 0);
 }
 
 DWORD WINAPI DomainProbeThread(void* parameter) {

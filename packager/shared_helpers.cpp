@@ -1,4 +1,6 @@
 #include "shared_helpers.h"
+
+#include <cwchar>
 #include "ziparchive.h"
 
 namespace {
@@ -15,6 +17,18 @@ BOOL QueryWow64Process() {
     if (isWow64ProcessAddress != nullptr)
         isWow64ProcessAddress(GetCurrentProcess(), &wow64);
     return wow64;
+}
+
+FARPROC SystemLibraryFunction(const wchar_t* dllName, const char* functionName) {
+    wchar_t path[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + 1 + wcslen(dllName) >= MAX_PATH)
+        return nullptr;
+    path[length] = L'\\';
+    wcscpy(path + length + 1, dllName);
+    // The DLL's own dependencies are looked for beside it, not beside us.
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module != nullptr ? GetProcAddress(module, functionName) : nullptr;
 }
 
 int AddTemporaryEntryFile(const wchar_t* entryName,

@@ -7,6 +7,13 @@
 // The IsWow64Process address is cached once found; worker thread only.
 BOOL QueryWow64Process();
 
+// A function of a DLL that Windows does not always load from the system
+// directory itself, taken from the DLL in the system directory: this program
+// runs elevated, often from a downloads folder, and must not pick up a DLL of
+// that name lying beside it. nullptr when the DLL or the function is missing;
+// the DLL stays loaded for the rest of the run.
+FARPROC SystemLibraryFunction(const wchar_t* dllName, const char* functionName);
+
 // Reserves a "zrpk_" temporary file name, lets writeFile create the file under
 // that name, adds it as entryName and deletes it again whatever the add gave.
 // Returns 1 when the add succeeded; 0 when no name could be made or the add failed.
