@@ -6,15 +6,10 @@
 
 namespace {
 
+// GetNativeSystemInfo and GetProductInfo are missing on the oldest systems we
+// still name, so they are looked up each time rather than linked.
 typedef void(WINAPI* GetNativeSystemInfoFn)(LPSYSTEM_INFO);
 typedef BOOL(WINAPI* GetProductInfoFn)(DWORD, DWORD, DWORD, DWORD, PDWORD);
-
-// Both functions are missing on the oldest systems we still name, so they are
-// looked up each time rather than linked.
-FARPROC Kernel32Function(const char* name) {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    return kernel32 != nullptr ? GetProcAddress(kernel32, name) : nullptr;
-}
 
 WORD NativeArchitecture() {
     SYSTEM_INFO info = {};

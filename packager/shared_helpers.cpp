@@ -1,6 +1,7 @@
 #include "shared_helpers.h"
 
 #include <cwchar>
+
 #include "ziparchive.h"
 
 namespace {
@@ -8,11 +9,16 @@ typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, PBOOL);
 IsWow64ProcessFn isWow64ProcessAddress = nullptr;
 }
 
+FARPROC Kernel32Function(const char* name) {
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+    return kernel32 != nullptr ? GetProcAddress(kernel32, name) : nullptr;
+}
+
 BOOL QueryWow64Process() {
     BOOL wow64 = FALSE;
     if (isWow64ProcessAddress == nullptr) {
-        isWow64ProcessAddress = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+        isWow64ProcessAddress = reinterpret_cast<IsWow64ProcessFn>(
+            reinterpret_cast<void*>(Kernel32Function("IsWow64Process")));
     }
     if (isWow64ProcessAddress != nullptr)
         isWow64ProcessAddress(GetCurrentProcess(), &wow64);

@@ -129,6 +129,13 @@ struct DeflateContext {
     const char* errorText;  // latched; nullptr = no error
 };
 
+// Records a failed consistency check; a later text replaces an earlier one and
+// compression goes on. Any text makes the entry fail.
+inline void latch(DeflateContext& c, const char* text)
+{
+    c.errorText = text;
+}
+
 // Allocates a context and resets it; nullptr when memory is short.
 DeflateContext* createDeflateContext();
 void destroyDeflateContext(DeflateContext* context);

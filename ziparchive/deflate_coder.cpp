@@ -24,11 +24,6 @@ const uint32_t REPEAT_ZERO_LONG = 18;   // 11..138 zeros, 7 extra bits
 const uint32_t EARLY_END_INTERVAL = 4096;
 const uint32_t MAX_BLOCK_SYMBOLS = SYMBOL_BUFFER_SIZE - 1;
 
-inline void latch(DeflateContext& c, const char* text)
-{
-    c.errorText = text;
-}
-
 // DISTANCE_CODES (no code) for a value beyond the table.
 inline uint32_t distanceCode(const DeflateContext& c, uint32_t distanceMinusOne)
 {
@@ -435,6 +430,12 @@ struct BlockSizes {
     int32_t lastBitLengthIndex;
 };
 
+// The cheaper of the two coded forms; the stored form is weighed against it.
+inline uint32_t smallerCodedSize(const BlockSizes& sizes)
+{
+    return sizes.fixedBytes <= sizes.dynamicBytes ? sizes.fixedBytes : sizes.dynamicBytes;
+}
+
 // Builds the block's trees (frequencies become codes) and works out both
 // coded sizes.
 BlockSizes buildBlockTrees(DeflateContext& c)
@@ -582,14 +583,14 @@ uint32_t codedBlockSize(DeflateContext& c)
         c.bitLengthTree[n].freqOrCode = 0;
     c.optimalBits = optimalBits;
     c.staticBits = staticBits;
-    return sizes.fixedBytes <= sizes.dynamicBytes ? sizes.fixedBytes : sizes.dynamicBytes;
+    return smallerCodedSize(sizes);
 }
 
 uint32_t finishBlock(DeflateContext& c, const uint8_t* bytes, uint32_t blockLength, bool last)
 {
     c.flagBuffer[c.flagCount] = c.pendingFlags;
     BlockSizes sizes = buildBlockTrees(c);
-    uint32_t best = sizes.fixedBytes <= sizes.dynamicBytes ? sizes.fixedBytes : sizes.dynamicBytes;
+    uint32_t best = smallerCodedSize(sizes);
     const uint32_t lastFlag = last ? 1 : 0;
 
     if (blockLength + 4 <= best && bytes != nullptr) {

@@ -21,11 +21,6 @@ const LevelParameters LEVEL_TABLE[9] = {
     {8, 16, 128, 128},  {8, 32, 128, 256},  {32, 128, 258, 1024},
 };
 
-inline void latch(DeflateContext& c, const char* text)
-{
-    c.errorText = text;
-}
-
 inline bool endsInput(uint32_t readResult)
 {
     return readResult == DEFLATE_READ_END || readResult == DEFLATE_READ_FAILED;
