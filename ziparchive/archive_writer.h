@@ -28,6 +28,9 @@ const uint32_t IO_BUFFER_SIZE = 16384;
 const uint32_t STORED_NAME_FIELD = 260;  // so a stored name has at most 259 bytes
 const uint32_t NAME_CONVERSION_LIMIT = 518;
 const uint32_t NAME_CONVERSION_BUFFER = 520;
+// Every character takes at least one byte in the code page, so a UTF-16 name
+// longer than this cannot be converted within NAME_CONVERSION_LIMIT.
+const uint32_t WIDE_NAME_BUFFER = 2 * NAME_CONVERSION_LIMIT;
 
 const uint32_t LOCAL_HEADER_SIZE = 30;
 const uint32_t CENTRAL_HEADER_SIZE = 46;
@@ -76,6 +79,9 @@ struct ArchiveWriter {
     // Writes that failed or came out short since the archive was created.
     // Any of them means the file lost bytes, so the close cannot succeed.
     uint32_t failedWrites;
+    // Entries whose compressor reported an error: the package lacks their
+    // data, so the close cannot succeed either.
+    uint32_t failedCompressions;
     uint32_t bytesWritten;
     bool canSeek;
     EntryList entries;
@@ -98,6 +104,9 @@ struct ArchiveWriter {
     // fields above wrap at 4 GiB, and such an entry cannot be recorded.
     uint64_t inputBytesRead;
     uint64_t dataBytesWritten;
+    // Some of the current entry's compressed data was lost; the rest of it is
+    // not offered to the disk, since the add fails anyway.
+    bool dataOutputLost;
     uint8_t ioBuffer[IO_BUFFER_SIZE];
 };
 
@@ -145,3 +154,8 @@ uint32_t dosStampOf(const FILETIME& wallTime);
 // Where archive bytes go: WriteFile, unless a test puts a failing stand-in here.
 typedef BOOL(WINAPI* WriteFileFunction)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 extern WriteFileFunction archiveWriteFile;
+
+// Test seam: called with each entry's compressor context just before it runs,
+// so that a test can make the compressor fail. Null in the programs.
+typedef void (*DeflateContextHook)(DeflateContext& context);
+extern DeflateContextHook deflateContextHook;

@@ -299,10 +299,20 @@ uint32_t deflateReadCallback(DeflateContext* context, uint8_t* buffer, uint32_t 
 }
 
 // A short write counts as emptied, as the compressor expects; writeOutput has
-// already counted it as a failed write, so the add fails all the same.
+// already counted it as a failed write, so the add fails all the same. Once
+// output is lost, the rest of the entry's stream is dropped unwritten: on a
+// full disk it would otherwise cost a refused write per output word.
 void deflateFlushCallback(void* owner, uint8_t* buffer, uint32_t* fill) {
     if (*fill == 0)
         return;
-    if (writeOutput(*static_cast<ArchiveWriter*>(owner), buffer, *fill) != 0)
+    ArchiveWriter& writer = *static_cast<ArchiveWriter*>(owner);
+    if (writer.dataOutputLost) {
+        *fill = 0;
+        return;
+    }
+    uint32_t written = writeOutput(writer, buffer, *fill);
+    if (written != *fill)
+        writer.dataOutputLost = true;
+    if (written != 0)
         *fill = 0;
 }

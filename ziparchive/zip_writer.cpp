@@ -11,6 +11,7 @@ static_assert(IO_BUFFER_SIZE == DEFLATE_OUTPUT_SIZE, "the compressor writes into
 
 ArchiveHandle* packageArchive = nullptr;
 ArchiveResult lastArchiveResult = ARC_OK;
+DeflateContextHook deflateContextHook = nullptr;
 
 const char* const STORED_EXTENSIONS[STORED_EXTENSION_COUNT] = {
     ".Z", ".zip", ".zoo", ".arc", ".lzh", ".arj", ".gz", ".tgz"};
@@ -66,6 +67,32 @@ void freeEntries(ArchiveWriter& writer) {
     }
     writer.entries.first = nullptr;
     writer.entries.last = nullptr;
+}
+
+// Backslashes become slashes while the name is still UTF-16, so that no byte
+// inside a double-byte character (where 0x5C is a common second byte) is
+// touched; false when the name is too long to be converted at all.
+bool slashWideName(const wchar_t* name, wchar_t (&out)[WIDE_NAME_BUFFER]) {
+    size_t i = 0;
+    for (; name[i] != L'\0'; ++i) {
+        if (i + 1 >= WIDE_NAME_BUFFER)
+            return false;
+        out[i] = name[i] == L'\\' ? L'/' : name[i];
+    }
+    out[i] = L'\0';
+    return true;
+}
+
+// A backslash can still arrive as a single byte (a best-fit mapping such as
+// the fullwidth backslash); it becomes a slash as well. The second byte of a
+// double-byte character is left alone.
+void slashAnsiName(char* name, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(name[i])) && i + 1 < length)
+            ++i;
+        else if (name[i] == '\\')
+            name[i] = '/';
+    }
 }
 
 // Takes the archive back to where the entry began, so that the next entry or
@@ -293,6 +320,8 @@ ArchiveResult deflateEntry(ArchiveWriter& writer, ArchiveEntry& entry) {
     context->flushCallback = deflateFlushCallback;
     context->outputBuffer = writer.ioBuffer;
     context->outputSize = IO_BUFFER_SIZE;
+    if (deflateContextHook != nullptr)
+        deflateContextHook(*context);
     writer.compressedSize = runDeflate(*context);
     entry.flags |= FLAG_DEFLATE_MAXIMUM;
     ArchiveResult result = context->errorText != nullptr ? ARC_DEFLATE_FAILED : ARC_OK;
@@ -309,9 +338,7 @@ ArchiveResult addEntry(ArchiveWriter& writer, const char* name, const void* sour
         return ARC_BAD_ARGUMENT;
     ArchiveEntry entry = {};
     std::memcpy(entry.storedName, name, nameLength);
-    for (size_t i = 0; i < nameLength; ++i)
-        if (entry.storedName[i] == '\\')
-            entry.storedName[i] = '/';
+    slashAnsiName(entry.storedName, nameLength);
     CompressionMethod method = methodForName(entry.storedName);
 
     ArchiveResult result = setUpSource(writer, source, length, kind);
@@ -338,6 +365,7 @@ ArchiveResult addEntry(ArchiveWriter& writer, const char* name, const void* sour
     }
 
     writer.dataBytesWritten = 0;
+    writer.dataOutputLost = false;
     ArchiveResult dataResult =
         method == METHOD_DEFLATED ? deflateEntry(writer, entry) : copyStored(writer);
     closeInput(writer);
@@ -349,8 +377,11 @@ ArchiveResult addEntry(ArchiveWriter& writer, const char* name, const void* sour
     if (writer.failedWrites != failuresBefore || writer.inputBytesRead > 0xFFFFFFFFull ||
         !endsWithinArchiveLimit(entry, writer.dataBytesWritten))
         return abandonEntry(writer, entry, ARC_WRITE_FAILED);
-    if (dataResult != ARC_OK)
-        return ARC_WRITE_FAILED;
+    if (dataResult != ARC_OK) {
+        // The stream cannot be trusted: the entry is undone like a lost one.
+        ++writer.failedCompressions;
+        return abandonEntry(writer, entry, ARC_WRITE_FAILED);
+    }
 
     entry.crc = writer.runningCrc;
     entry.uncompressedSize = static_cast<uint32_t>(writer.declaredSize);
@@ -397,7 +428,7 @@ ArchiveResult writeCentralDirectory(ArchiveWriter& writer) {
     // readers look for the end record at the end of the file.
     if (!SetEndOfFile(writer.outputFile))
         return ARC_WRITE_FAILED;
-    return writer.failedWrites == 0 ? ARC_OK : ARC_WRITE_FAILED;
+    return writer.failedWrites == 0 && writer.failedCompressions == 0 ? ARC_OK : ARC_WRITE_FAILED;
 }
 
 ArchiveHandle* CreateArchive(const wchar_t* path) {
@@ -428,9 +459,11 @@ ArchiveResult AddArchiveEntry(ArchiveHandle* archive, const wchar_t* name, const
         return lastArchiveResult = ARC_BAD_ARGUMENT;
     if (archive->kind != HANDLE_KIND_WRITER)
         return lastArchiveResult = ARC_WRONG_HANDLE;
+    wchar_t slashedName[WIDE_NAME_BUFFER];
     char ansiName[NAME_CONVERSION_BUFFER] = {};
-    if (name == nullptr ||
-        WideCharToMultiByte(CP_ACP, 0, name, -1, ansiName, NAME_CONVERSION_LIMIT, nullptr, nullptr) == 0)
+    if (name == nullptr || !slashWideName(name, slashedName) ||
+        WideCharToMultiByte(CP_ACP, 0, slashedName, -1, ansiName, NAME_CONVERSION_LIMIT, nullptr,
+                            nullptr) == 0)
         return ARC_BAD_ARGUMENT;  // lastArchiveResult stays as it was
     return lastArchiveResult = addEntry(*archive->writer, ansiName, source, length, kind);
 }

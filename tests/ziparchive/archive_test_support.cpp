@@ -1,5 +1,6 @@
 #include "archive_test_support.h"
 
+#include "deflate.h"
 #include "test_support.h"
 
 namespace ziptest {
@@ -118,13 +119,17 @@ namespace {
 
 uint64_t outputBudget = 0;
 FailingOutput::Mode outputMode = FailingOutput::ShortWrite;
+uint32_t writeCallCount = 0;
+uint32_t refusedWriteCount = 0;
 
 BOOL WINAPI WriteWithinBudget(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
                               LPOVERLAPPED overlapped) {
+    ++writeCallCount;
     if (length <= outputBudget) {
         outputBudget -= length;
         return WriteFile(file, data, length, written, overlapped);
     }
+    ++refusedWriteCount;
     DWORD room = static_cast<DWORD>(outputBudget);
     outputBudget = 0;
     if (outputMode == FailingOutput::FailedWrite || room == 0) {
@@ -133,6 +138,15 @@ BOOL WINAPI WriteWithinBudget(HANDLE file, LPCVOID data, DWORD length, LPDWORD w
         return FALSE;
     }
     return WriteFile(file, data, room, written, overlapped);
+}
+
+uint32_t ReadThenFailACheck(DeflateContext* context, uint8_t* buffer, uint32_t size) {
+    latch(*context, "check failed (test)");
+    return deflateReadCallback(context, buffer, size);
+}
+
+void MakeCompressorFail(DeflateContext& context) {
+    context.readCallback = &ReadThenFailACheck;
 }
 
 BOOL WINAPI WriteNothing(HANDLE, LPCVOID, DWORD length, LPDWORD written, LPOVERLAPPED) {
@@ -145,11 +159,29 @@ BOOL WINAPI WriteNothing(HANDLE, LPCVOID, DWORD length, LPDWORD written, LPOVERL
 FailingOutput::FailingOutput(uint64_t budget, Mode mode) {
     outputBudget = budget;
     outputMode = mode;
+    writeCallCount = 0;
+    refusedWriteCount = 0;
     archiveWriteFile = &WriteWithinBudget;
 }
 
 FailingOutput::~FailingOutput() {
     archiveWriteFile = &WriteFile;
+}
+
+uint32_t FailingOutput::writeCalls() const {
+    return writeCallCount;
+}
+
+uint32_t FailingOutput::refusedWrites() const {
+    return refusedWriteCount;
+}
+
+FailingCompressor::FailingCompressor() {
+    deflateContextHook = &MakeCompressorFail;
+}
+
+FailingCompressor::~FailingCompressor() {
+    deflateContextHook = nullptr;
 }
 
 DiscardingOutput::DiscardingOutput() {

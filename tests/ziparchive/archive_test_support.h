@@ -73,6 +73,9 @@ struct FailingOutput {
     // Installs the stand-in for the life of this object.
     FailingOutput(uint64_t budget, Mode mode);
     ~FailingOutput();
+    // WriteFile calls so far, and those of them that came out short or failed.
+    uint32_t writeCalls() const;
+    uint32_t refusedWrites() const;
     FailingOutput(const FailingOutput&) = delete;
     FailingOutput& operator=(const FailingOutput&) = delete;
 };
@@ -83,6 +86,16 @@ struct DiscardingOutput {
     ~DiscardingOutput();
     DiscardingOutput(const DiscardingOutput&) = delete;
     DiscardingOutput& operator=(const DiscardingOutput&) = delete;
+};
+
+// Makes the compressor latch an error, as its own consistency checks do, in
+// every deflated entry added while this object lives; all of the entry's
+// compressed bytes still reach the file.
+struct FailingCompressor {
+    FailingCompressor();
+    ~FailingCompressor();
+    FailingCompressor(const FailingCompressor&) = delete;
+    FailingCompressor& operator=(const FailingCompressor&) = delete;
 };
 
 // Bytes that deflate poorly (a fixed pseudo-random sequence) and text that

@@ -342,7 +342,13 @@ TEST(EntryOutput, FlushCallbackHandsOverTheBufferAndKeepsItOnFailure) {
         deflateFlushCallback(writer.get(), buffer, &fill);
         EXPECT_EQ(8u, fill);
         EXPECT_EQ(1u, writer->failedWrites);
+        // The entry is lost already: the rest of its stream is dropped unwritten.
+        deflateFlushCallback(writer.get(), buffer, &fill);
+        EXPECT_EQ(0u, fill);
+        EXPECT_EQ(1u, nothingAllowed.writeCalls());
     }
+    writer->dataOutputLost = false;  // as for the next entry
+    fill = 8;
     deflateFlushCallback(writer.get(), buffer, &fill);
     EXPECT_EQ(0u, fill);
     {
@@ -351,6 +357,7 @@ TEST(EntryOutput, FlushCallbackHandsOverTheBufferAndKeepsItOnFailure) {
         deflateFlushCallback(writer.get(), buffer, &fill);
         EXPECT_EQ(0u, fill);  // taken, as the compressor expects, but counted as lost
         EXPECT_EQ(2u, writer->failedWrites);
+        EXPECT_TRUE(writer->dataOutputLost);
     }
     CloseHandle(writer->outputFile);
     EXPECT_EQ(11u, testsupport::ReadFileBytes(path).size());

@@ -116,6 +116,7 @@ def check_with_zipfile(label, path, expected, problems):
         for info, entry in zip(infos, expected):
             problems.check(info.orig_filename.encode("cp437") == entry["name"], label,
                            f"name {info.orig_filename!r}")
+            problems.check(not info.is_dir(), label, f"{info.orig_filename!r} reads as a folder")
             problems.check(archive.read(info) == entry["bytes"], label,
                            f"{info.orig_filename}: contents differ")
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "archive_test_support.h"
 #include "crc32.h"
@@ -247,13 +248,51 @@ TEST(ZipArchive, NamesAreStoredInTheAnsiCodePage) {
     ASSERT_EQ(ARC_OK, AddMemory(archive, L"files\\caf\u00e9.txt", "menu"));
     // A character the code page lacks becomes its default character, not a failure.
     ASSERT_EQ(ARC_OK, AddMemory(archive, L"files\\\u4e2d.txt", "middle"));
+    // The fullwidth backslash maps to a plain one by best fit, and so parts the name.
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"files\\a\uff3cb.txt", "wide"));
     ASSERT_EQ(ARC_OK, CloseArchive(archive));
     ParsedArchive parsed = ParseFile(path);
     ASSERT_TRUE(parsed.ok) << parsed.problem;
-    ASSERT_EQ(2u, parsed.central.size());
+    ASSERT_EQ(3u, parsed.central.size());
     EXPECT_EQ("files/caf\xE9.txt", parsed.central[0].name);
     EXPECT_EQ("files/?.txt", parsed.central[1].name);
-    WriteManifest(path, {{"files/caf\xE9.txt", "menu"}, {"files/?.txt", "middle"}});
+    EXPECT_EQ("files/a/b.txt", parsed.central[2].name);
+    WriteManifest(path, {{"files/caf\xE9.txt", "menu"}, {"files/?.txt", "middle"}, {"files/a/b.txt", "wide"}});
+}
+
+// Runs on its own, in a prefix of its own started under a Japanese locale
+// (tests/ziparchive/CMakeLists.txt): code page 932, where 0x5C is also the
+// second byte of many characters.
+TEST(ZipArchiveCodePage932, SecondBytesOfCharactersAreNotSlashes) {
+    ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8, in a prefix of its own";
+    struct Case {
+        const wchar_t* name;
+        std::string stored;
+        std::string bytes;
+    } cases[] = {
+        {L"files\\\u8868.txt", "files/\x95\x5C.txt", "table"},        // 表 is 95 5C
+        {L"files\\\u30BD", "files/\x83\x5C", "so"},                     // ソ is 83 5C
+        {L"files\\\u30BD\\in.txt", "files/\x83\x5C/in.txt", "inside"},
+        {L"info\\osversion.txt", "info/osversion.txt", "plain"},
+    };
+    std::wstring path = ArchivePath(L"cp932-names.zip");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    std::vector<ExpectedEntry> manifest;
+    for (const Case& c : cases) {
+        ASSERT_EQ(ARC_OK, AddMemory(archive, c.name, c.bytes));
+        manifest.push_back({c.stored, c.bytes});
+    }
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+    ParsedArchive parsed = ParseFile(path);
+    ASSERT_TRUE(parsed.ok) << parsed.problem;
+    ASSERT_EQ(4u, parsed.central.size());
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(cases[i].stored, parsed.central[i].name);
+        EXPECT_EQ(cases[i].stored, parsed.local[i].name);
+        EXPECT_NE('/', parsed.central[i].name.back()) << "a folder entry drops its data";
+    }
+    WriteManifest(path, manifest);
 }
 
 TEST(ZipArchive, RejectedAddsWriteNothingAndTheNextAddTakesTheirPlace) {
@@ -415,6 +454,7 @@ TEST(ZipArchiveLostOutput, FailedAddLeavesTheNextEntryWhereItBelongs) {
         const std::string& bytes;
         uint64_t budget;  // bytes of entry B that reach the file
         FailingOutput::Mode mode;
+        bool compressorFails = false;
     } cases[] = {
         {"fixed part of the header", L"middle\\b.zip", stored, 10, FailingOutput::ShortWrite},
         {"name", L"middle\\b.zip", stored, 35, FailingOutput::ShortWrite},
@@ -425,6 +465,8 @@ TEST(ZipArchiveLostOutput, FailedAddLeavesTheNextEntryWhereItBelongs) {
         {"deflated data, write refused", L"middle\\b.txt", text, 59 + 20000, FailingOutput::FailedWrite},
         {"deflate's stored blocks", L"middle\\b.bin", incompressible, 59 + 70000, FailingOutput::ShortWrite},
         {"rewritten header", L"middle\\b.zip", stored, 59 + 40000, FailingOutput::ShortWrite},
+        // Every byte reaches the disk, but the stream cannot be trusted.
+        {"compressor's own check", L"middle\\b.txt", text, ~0ull, FailingOutput::ShortWrite, true},
     };
     int index = 0;
     for (const Case& c : cases) {
@@ -438,6 +480,9 @@ TEST(ZipArchiveLostOutput, FailedAddLeavesTheNextEntryWhereItBelongs) {
         uint32_t end = writer.bytesWritten;
         {
             FailingOutput diskFull(c.budget, c.mode);
+            std::optional<FailingCompressor> brokenCompressor;
+            if (c.compressorFails)
+                brokenCompressor.emplace();
             EXPECT_EQ(ARC_WRITE_FAILED, AddMemory(archive, c.name, c.bytes));
             EXPECT_EQ(ARC_WRITE_FAILED, AddMemory(archive, L"while\\full.txt", "still full"));
         }
@@ -457,6 +502,38 @@ TEST(ZipArchiveLostOutput, FailedAddLeavesTheNextEntryWhereItBelongs) {
         EXPECT_EQ(parsed.end.directoryOffset + parsed.end.directorySize + 22,
                   testsupport::ReadFileBytes(path).size());
         WriteManifest(path, {{"before/a.txt", a}, {"after/c.txt", cBytes}});
+    }
+}
+
+TEST(ZipArchiveLostOutput, LostCompressedOutputIsOfferedToTheDiskOnce) {
+    // The entry fails at the first lost buffer; offering the rest of its
+    // stream to a full disk would cost a refused write per output word.
+    std::string text = TextBytes(1000000);
+    std::string incompressible = NoiseBytes(300000, 9);
+    struct Case {
+        const char* label;
+        const wchar_t* name;
+        const std::string& bytes;
+        FailingOutput::Mode mode;
+    } cases[] = {
+        {"deflated data, short write", L"big.txt", text, FailingOutput::ShortWrite},
+        {"deflated data, write refused", L"big.txt", text, FailingOutput::FailedWrite},
+        {"deflate's stored blocks, write refused", L"big.bin", incompressible, FailingOutput::FailedWrite},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::wstring path = ArchivePath(L"lost-once.zip");
+        ArchiveHandle* archive = CreateArchive(path.c_str());
+        ASSERT_NE(nullptr, archive);
+        {
+            FailingOutput diskFull(30 + 7 + 17 + 20000, c.mode);
+            EXPECT_EQ(ARC_WRITE_FAILED, AddMemory(archive, c.name, c.bytes));
+            EXPECT_EQ(1u, diskFull.refusedWrites());
+            EXPECT_LT(diskFull.writeCalls(), 20u);
+        }
+        EXPECT_EQ(0u, archive->writer->bytesWritten);
+        EXPECT_EQ(ARC_WRITE_FAILED, CloseArchive(archive));
+        DeleteFileW(path.c_str());
     }
 }
 
@@ -492,7 +569,9 @@ TEST(ZipArchiveLostOutput, OutputThatCannotBeRepositionedRefusesLaterAdds) {
 
 TEST(ZipArchiveLostOutput, SourceOfFourGiBOrMoreIsRefused) {
     // The 32-bit sizes would wrap and label the entry with the wrong length.
-    std::wstring source = ArchivePath(L"four-gib-source.zip");
+    // Stored, the copy also ends beyond 4 GiB; deflated, the data is small
+    // and only the size of the source can refuse the entry.
+    std::wstring source = ArchivePath(L"four-gib-source.bin");
     HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
@@ -507,9 +586,11 @@ TEST(ZipArchiveLostOutput, SourceOfFourGiBOrMoreIsRefused) {
     ASSERT_NE(nullptr, archive);
     {
         DiscardingOutput nothingReachesTheDisk;
-        EXPECT_EQ(ARC_WRITE_FAILED,
-                  AddArchiveEntry(archive, L"big.zip", source.c_str(), 0, SOURCE_FILE));
-        EXPECT_EQ(0u, archive->writer->bytesWritten);
+        for (const wchar_t* name : {L"big.zip", L"big.txt"}) {
+            EXPECT_EQ(ARC_WRITE_FAILED, AddArchiveEntry(archive, name, source.c_str(), 0, SOURCE_FILE))
+                << testsupport::Narrow(name);
+            EXPECT_EQ(0u, archive->writer->bytesWritten);
+        }
         EXPECT_EQ(ARC_OK, AddMemory(archive, L"small.zip", NoiseBytes(100, 8)));
         archive->writer->bytesWritten = 0;
         seekOutput(*archive->writer, 0);
