@@ -57,9 +57,30 @@ private:
     VARIANT value_;
 };
 
+HRESULT ConnectServer(IWbemLocator* locator, BSTR wmiNamespace, IWbemServices** services) {
+    return locator->ConnectServer(wmiNamespace, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                  services);
+}
+
+HRESULT SetProxyBlanket(IWbemServices* services) {
+    return CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                             RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+}
+
+HRESULT ExecQuery(IWbemServices* services, BSTR language, BSTR query,
+                  IEnumWbemClassObject** objects) {
+    return services->ExecQuery(language, query,
+                               WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                               objects);
+}
+
+HRESULT NextObject(IEnumWbemClassObject* objects, IWbemClassObject** object, ULONG* returned) {
+    return objects->Next(WBEM_INFINITE, 1, object, returned);
+}
+
 // Locator, "ROOT\CIMV2" and its proxy security; on any failure the objects
 // obtained so far are released and the state stays "not connected".
-int ConnectToWmi() {
+int ConnectToWmi(const WmiCalls& calls) {
     Held<IWbemLocator> locator;
     HRESULT result = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IWbemLocator, reinterpret_cast<void**>(locator.out()));
@@ -71,15 +92,12 @@ int ConnectToWmi() {
         BstrText wmiNamespace(L"ROOT\\CIMV2");
         if (!wmiNamespace.allocated())
             return 0;
-        result = locator.get()->ConnectServer(wmiNamespace.get(), nullptr, nullptr, nullptr, 0,
-                                              nullptr, nullptr, services.out());
+        result = calls.connectServer(locator.get(), wmiNamespace.get(), services.out());
     }
     if (FAILED(result) || services.get() == nullptr)
         return 0;
 
-    result = CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
-                               EOAC_NONE);
+    result = calls.setProxyBlanket(services.get());
     if (FAILED(result))
         return 0;
 
@@ -107,6 +125,8 @@ HotfixRow ReadHotfixRow(IWbemClassObject* object, const std::vector<std::wstring
 
 }  // namespace
 
+const WmiCalls SYSTEM_WMI_CALLS = {ConnectServer, SetProxyBlanket, ExecQuery, NextObject};
+
 int InitializeWorkerCom() {
     HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (result != S_OK && result != S_FALSE && result != RPC_E_CHANGED_MODE)
@@ -116,7 +136,8 @@ int InitializeWorkerCom() {
     return (result == S_OK || result == RPC_E_TOO_LATE) ? 1 : 0;
 }
 
-int QueryHotfixRows(const std::vector<std::wstring>& columns, HotfixRowTable& rows) {
+int QueryHotfixRows(const std::vector<std::wstring>& columns, HotfixRowTable& rows,
+                    const WmiCalls& calls) {
     rows.clear();
     if (wmiConnected == 0)
         return 0;
@@ -127,9 +148,8 @@ int QueryHotfixRows(const std::vector<std::wstring>& columns, HotfixRowTable& ro
         BstrText query(L"SELECT * FROM Win32_QuickFixEngineering");
         if (!language.allocated() || !query.allocated())
             return 0;
-        HRESULT result = wmiServices->ExecQuery(
-            language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-            nullptr, enumerator.out());
+        HRESULT result =
+            calls.execQuery(wmiServices, language.get(), query.get(), enumerator.out());
         if (FAILED(result) || enumerator.get() == nullptr)
             return 0;
     }
@@ -137,7 +157,7 @@ int QueryHotfixRows(const std::vector<std::wstring>& columns, HotfixRowTable& ro
     for (;;) {
         Held<IWbemClassObject> object;
         ULONG returned = 0;
-        HRESULT result = enumerator.get()->Next(WBEM_INFINITE, 1, object.out(), &returned);
+        HRESULT result = calls.nextObject(enumerator.get(), object.out(), &returned);
         if (FAILED(result) || object.get() == nullptr || returned == 0)
             break;
         rows.push_back(ReadHotfixRow(object.get(), columns));
@@ -145,12 +165,12 @@ int QueryHotfixRows(const std::vector<std::wstring>& columns, HotfixRowTable& ro
     return 1;
 }
 
-int AddHotfixList() {
+int AddHotfixList(const WmiCalls& calls) {
     try {
-        if (wmiConnected == 0 && ConnectToWmi() == 0)
+        if (wmiConnected == 0 && ConnectToWmi(calls) == 0)
             return 0;
         HotfixRowTable rows;
-        QueryHotfixRows(HOTFIX_COLUMNS, rows);
+        QueryHotfixRows(HOTFIX_COLUMNS, rows, calls);
         return AddMemoryEntry(L"info\\hotfixes.html", BuildHotfixPage(HOTFIX_COLUMNS, rows));
     } catch (const std::bad_alloc&) {
         // Out of memory while the page was built: no entry, the build goes on.

@@ -120,10 +120,9 @@ BOOL WINAPI FakeAllocate(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD 
 BOOL WINAPI FakeCheck(HANDLE token, PSID sid, PBOOL isMember) {
     if (token != nullptr || sid != fakeSid)
         return FALSE;
-    if (!fake.checkSucceeds)
-        return FALSE;
+    // A failing call may still have written the flag; it must not count.
     *isMember = fake.member;
-    return TRUE;
+    return fake.checkSucceeds ? TRUE : FALSE;
 }
 
 PVOID WINAPI FakeFree(PSID sid) {

@@ -19,14 +19,20 @@ HEADER = (
     + "</tr>\n"
 )
 # Wine's one Win32_QuickFixEngineering instance; "." where it leaves a property unset.
-WINE_ROW = (
-    '<tr style="background-color:#ffffff;">\n'
-    + "".join("<td>%s</td>\n" % cell for cell in (
-        "http://winehq.org", ".", "Update", ".", "KB1234567", ".",
-        ".", "22/2/2022", ".", ".", "."))
-    + "</tr>\n"
-)
-EXPECTED_PAGE = (HEADER + WINE_ROW + "</table></html>").encode("ascii")
+WINE_CELLS = "".join("<td>%s</td>\n" % cell for cell in (
+    "http://winehq.org", ".", "Update", ".", "KB1234567", ".",
+    ".", "22/2/2022", ".", ".", "."))
+WINE_ROW = '<tr style="background-color:#ffffff;">\n' + WINE_CELLS + "</tr>\n"
+WINE_ROW_ODD = '<tr style="background-color:#eeeeee;">\n' + WINE_CELLS + "</tr>\n"
+END = "</table></html>"
+EXPECTED_PAGE = (HEADER + WINE_ROW + END).encode("ascii")
+# The archives of the failure cases: their entries, and the page where there is one.
+FAILURE_ARCHIVES = {
+    "connection-refused.zrpk": (["info/marker.txt"], None),
+    "query-refused.zrpk": (["info/hotfixes.html"], (HEADER + END).encode("ascii")),
+    "failed-part-way.zrpk": (["info/hotfixes.html"],
+                             (HEADER + WINE_ROW + WINE_ROW_ODD + END).encode("ascii")),
+}
 
 
 def check(folder: Path) -> list:
@@ -42,6 +48,15 @@ def check(folder: Path) -> list:
             if page != EXPECTED_PAGE:
                 problems.append("with-com.zrpk: page differs:\n%r\nexpected\n%r"
                                 % (page, EXPECTED_PAGE))
+    for name, (entries, page) in FAILURE_ARCHIVES.items():
+        with zipfile.ZipFile(folder / name) as archive:
+            if archive.testzip() is not None:
+                problems.append("%s: bad entry %s" % (name, archive.testzip()))
+            if archive.namelist() != entries:
+                problems.append("%s: entries %r, expected %r" % (name, archive.namelist(), entries))
+            elif page is not None and archive.read("info/hotfixes.html") != page:
+                problems.append("%s: page differs:\n%r\nexpected\n%r"
+                                % (name, archive.read("info/hotfixes.html"), page))
     with zipfile.ZipFile(folder / "without-com.zrpk") as archive:
         if archive.testzip() is not None:
             problems.append("without-com.zrpk: bad entry")

@@ -232,19 +232,37 @@ TEST_F(RegistryExport, EachRowReadsTheViewItAsksFor) {
     }
 }
 
-// The platform's own exporter, run from the Windows directory so that it is the
+// Runs one of the platform's exporters, which writes its export to path, and
+// gives the file's bytes, byte-order mark included.
+std::string PlatformExportBytes(const std::wstring& commandLine, const std::wstring& path) {
+    ProcessResult run = RunCommand(commandLine);
+    EXPECT_TRUE(run.started);
+    std::string bytes = ReadFileBytes(path);
+    EXPECT_GT(bytes.size(), 2u) << "exit " << run.exitCode << ": " << run.output;
+    return bytes;
+}
+
+// The platform's own editor, run from the Windows directory so that it is the
 // native one and reads the native view.
 std::wstring EditorExport(const std::wstring& keyName, const std::wstring& path) {
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
-    ProcessResult run = RunCommand(L"\"" + std::wstring(windows) + L"\\regedit.exe\" /e \"" + path +
-                                   L"\" \"" + keyName + L"\"");
-    EXPECT_TRUE(run.started);
-    std::string bytes = ReadFileBytes(path);
-    EXPECT_GT(bytes.size(), 2u) << "exit " << run.exitCode << ": " << run.output;
+    std::string bytes = PlatformExportBytes(
+        L"\"" + std::wstring(windows) + L"\\regedit.exe\" /e \"" + path + L"\" \"" + keyName + L"\"",
+        path);
     if (bytes.size() < 2 || bytes.compare(0, 2, "\xff\xfe") != 0)
         return std::wstring();
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+}
+
+// The platform's command-line exporter, told to read the 64-bit view, which
+// is the native one on either kind of prefix.
+std::string RegExport64(const std::wstring& keyName, const std::wstring& path) {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return PlatformExportBytes(L"\"" + std::wstring(system) + L"\\reg.exe\" export \"" + keyName +
+                                   L"\" \"" + path + L"\" /reg:64 /y",
+                               path);
 }
 
 // HKLM\SYSTEM has one view only, so the editor, whichever its bitness, reads
@@ -356,7 +374,48 @@ struct ExportRow {
     std::wstring subkey;
     std::wstring entryName;
     int use32bitView;
+    // Whose export the entry must equal: the platform's exporter, or else our
+    // own builder (for the rows whose view or shape the platform cannot show).
+    bool platformReference = false;
 };
+
+// A service as the Services tree holds them, with the types found there.
+const std::wstring serviceFixture = L"SYSTEM\\CurrentControlSet\\Services\\RegexportFixture";
+
+// A string value's bytes with its terminating NUL.
+std::string Sz(const std::wstring& text) { return Utf16(text + std::wstring(1, L'\0')); }
+
+void SetServiceFixture() {
+    const std::wstring image = L"%SystemRoot%\\System32\\drivers\\regexport fixture service.sys";
+    const struct {
+        std::wstring sub;
+        const wchar_t* name;
+        DWORD type;
+        std::string data;
+    } values[] = {
+        {L"", L"", REG_SZ, Sz(L"fixture")},
+        {L"", L"Description", REG_SZ, Sz(L"A \"quoted\" C:\\path")},
+        {L"", L"DependOnService", REG_MULTI_SZ, Utf16(std::wstring(L"RpcSs\0Tcpip\0\0", 13))},
+        {L"", L"ErrorControl", REG_DWORD, Bytes({1, 0, 0, 0})},
+        {L"", L"FailureActions", REG_BINARY, std::string(20, '\x03')},
+        {L"", L"ImagePath", REG_EXPAND_SZ, Sz(image)},
+        {L"", L"Start", REG_DWORD, Bytes({4, 0, 0, 0})},  // disabled: never started
+        {L"", L"Type", REG_DWORD, Bytes({0x10, 0, 0, 0})},
+        {L"Parameters", L"ServiceDll", REG_EXPAND_SZ, Sz(image)},
+        {L"Security", L"Security", REG_BINARY, std::string(160, '\x01')},
+    };
+    for (const auto& value : values) {
+        std::wstring path = value.sub.empty() ? serviceFixture : serviceFixture + L"\\" + value.sub;
+        ASSERT_TRUE(RegSetRaw(HKEY_LOCAL_MACHINE, path, value.name, value.type, value.data.data(),
+                              static_cast<DWORD>(value.data.size()), KEY_WOW64_64KEY))
+            << Narrow(path);
+    }
+    HKEY empty = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (serviceFixture + L"\\Enum").c_str(), 0, nullptr,
+                              0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &empty, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(empty);
+}
 
 // Rows go through a real archive; the host-side check reads it back with
 // another ZIP reader and compares every entry with the file written here.
@@ -372,8 +431,10 @@ TEST_F(RegistryExport, RowsLandInTheArchiveAsTheirExports) {
         {fixtureRoot + L"\\Missing", L"reg\\missing.re_", 0},
         {key + L"\\view", L"reg\\view.re_", 0},
         {key + L"\\view", L"reg\\view32.re_", 1},
-        {L"SYSTEM\\CurrentControlSet\\Services", L"reg\\services.re_", 0},
+        {L"SYSTEM\\CurrentControlSet\\Services", L"reg\\services.re_", 0, true},
     };
+    RegRemoveTree(HKEY_LOCAL_MACHINE, serviceFixture, KEY_WOW64_64KEY);
+    ASSERT_NO_FATAL_FAILURE(SetServiceFixture());
 
     std::wstring prefix = PrefixIsWin64() ? L"win64" : L"win32";
     std::wstring dir = ArtifactsDir(L"regexport");
@@ -396,7 +457,11 @@ TEST_F(RegistryExport, RowsLandInTheArchiveAsTheirExports) {
         std::wstring text =
             BuildRegistryExport(row.subkey.c_str(), RegistryViewFlag(wow64, row.use32bitView));
         std::wstring baseName = row.entryName.substr(row.entryName.find(L'\\') + 1);
-        ASSERT_TRUE(WriteFileBytes(expectedDir + L"\\" + baseName, FileBytesOf(text)));
+        std::wstring expectedPath = expectedDir + L"\\" + baseName;
+        if (row.platformReference)
+            ASSERT_GT(RegExport64(L"HKEY_LOCAL_MACHINE\\" + row.subkey, expectedPath).size(), 82u);
+        else
+            ASSERT_TRUE(WriteFileBytes(expectedPath, FileBytesOf(text)));
         printf("%s: %u bytes, added in %.1f ms\n", Narrow(row.entryName).c_str(),
                static_cast<unsigned>(2 + 2 * text.size()), milliseconds);
     }
@@ -408,6 +473,7 @@ TEST_F(RegistryExport, RowsLandInTheArchiveAsTheirExports) {
     EXPECT_EQ(CloseArchive(packageArchive), ARC_OK);
     packageArchive = nullptr;
     RemoveTree(temporaryFiles);
+    RegRemoveTree(HKEY_LOCAL_MACHINE, serviceFixture, KEY_WOW64_64KEY);
 }
 
 TEST_F(RegistryExport, TextTooLargeToHoldAddsNoEntryAndNoFile) {

@@ -1,8 +1,10 @@
 // The writer's input, output and metadata: times, attributes, the program
 // test, reading a source with its count and CRC, and the output guards. The
-// program runs with TZ=CET-1 (one hour east of UTC, no daylight-saving time).
+// program runs with TZ=CET-1 (one hour east of UTC, no daylight-saving time);
+// the summer-time case switches the runtime library to a zone that has one.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 
@@ -58,6 +60,22 @@ DiskFacts QueryPath(const std::wstring& path) {
     return facts;
 }
 
+// Whether queryDiskFile read the file's bytes: each read positions the file
+// from its beginning and leaves it moved, so a position still at the marker
+// means nothing was read.
+bool QueryMovesThePosition(const std::wstring& path) {
+    HANDLE file = OpenForQuery(path);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const LONG marker = 1;
+    SetFilePointer(file, marker, nullptr, FILE_BEGIN);
+    uint32_t attributes = 0;
+    queryDiskFile(file, &attributes, nullptr, nullptr, nullptr);
+    LONG position = static_cast<LONG>(SetFilePointer(file, 0, nullptr, FILE_CURRENT));
+    CloseHandle(file);
+    return position != marker;
+}
+
 // A file that starts like a program: "MZ", the new-header offset at 60 and a
 // four-byte signature there, padded to the given size.
 std::string ProgramLike(uint32_t headerOffset, const char (&signature)[5], uint32_t size) {
@@ -72,6 +90,42 @@ std::string ProgramLike(uint32_t headerOffset, const char (&signature)[5], uint3
     return bytes;
 }
 
+// Points the runtime library's local time at another zone for one scope.
+class RuntimeTimeZone {
+public:
+    explicit RuntimeTimeZone(const std::string& setting) {
+        const char* current = getenv("TZ");
+        saved_ = current != nullptr ? current : "";
+        Apply(setting);
+    }
+    ~RuntimeTimeZone() { Apply(saved_); }
+    RuntimeTimeZone(const RuntimeTimeZone&) = delete;
+    RuntimeTimeZone& operator=(const RuntimeTimeZone&) = delete;
+
+private:
+    static void Apply(const std::string& setting) {
+        _putenv(("TZ=" + setting).c_str());
+        _tzset();
+    }
+    std::string saved_;
+};
+
+// What the runtime library makes of a wall time when it decides itself
+// whether summer time applies.
+int32_t AsTheZoneDecides(const FILETIME& wall) {
+    SYSTEMTIME fields;
+    FileTimeToSystemTime(&wall, &fields);
+    struct tm calendar = {};
+    calendar.tm_year = fields.wYear - 1900;
+    calendar.tm_mon = fields.wMonth - 1;
+    calendar.tm_mday = fields.wDay;
+    calendar.tm_hour = fields.wHour;
+    calendar.tm_min = fields.wMinute;
+    calendar.tm_sec = fields.wSecond;
+    calendar.tm_isdst = -1;
+    return static_cast<int32_t>(_mktime32(&calendar));
+}
+
 }  // namespace
 
 TEST(UnixTime, WallTimeIsConvertedAsStandardTimeWithClampedDates) {
@@ -82,7 +136,6 @@ TEST(UnixTime, WallTimeIsConvertedAsStandardTimeWithClampedDates) {
     } cases[] = {
         {"the epoch in a zone one hour east", WallTime(1970, 1, 1, 1, 0, 0), 0},
         {"wall time before the epoch once the offset applies", WallTime(1970, 1, 1, 0, 30, 0), -1},
-        {"summer time counts as standard time", WallTime(2026, 7, 1, 12, 0, 0), 1782903600},
         {"before 1970: the date becomes 1970-01-01", WallTime(1969, 7, 20, 14, 30, 5),
          static_cast<int32_t>(13 * HOUR + 30 * 60 + 5)},
         {"from 2038 on: the date becomes 2037-12-31", WallTime(2050, 6, 1, 8, 0, 0), 2145855600},
@@ -94,6 +147,15 @@ TEST(UnixTime, WallTimeIsConvertedAsStandardTimeWithClampedDates) {
 
     FILETIME unconvertible = {0, 0x80000000};
     EXPECT_EQ(-1, fileTimeToUnixTime(unconvertible));
+}
+
+TEST(UnixTime, SummerTimeCountsAsStandardTime) {
+    // Central European time with summer time: 12:00 on 1 July is 10:00 UTC in
+    // the zone's own reckoning, but the archive counts it as 11:00 UTC.
+    RuntimeTimeZone zone("CET-1CEST");
+    FILETIME july = WallTime(2026, 7, 1, 12, 0, 0);
+    ASSERT_EQ(1782900000, AsTheZoneDecides(july)) << "the zone keeps no summer time";
+    EXPECT_EQ(1782903600, fileTimeToUnixTime(july));
 }
 
 TEST(DosStamp, HoldsTheWallTimeAndStaysInItsRange) {
@@ -139,7 +201,7 @@ TEST(ExecutableTest, RecognisesProgramHeadersOnly) {
         {"signature not followed by two zeros", ProgramLike(64, "PE\0X", 117), false},
         {"offset far outside the file", ProgramLike(0xFFFFFFF0, "PE\0\0", 200), false},
         {"no MZ at the start", "XZ" + ProgramLike(64, "PE\0\0", 117).substr(2), false},
-        {"41 bytes, header at 0", ProgramLike(0, "MZ\0\0", 41), false},
+        {"header at 0: 0 + 52 lies past a file of 41 bytes", ProgramLike(0, "MZ\0\0", 41), false},
     };
     for (const Case& c : cases) {
         const std::string& b = c.bytes;
@@ -159,11 +221,15 @@ TEST(QueryDiskFile, FindsTheExecuteBitOnProgramsOnly) {
         const wchar_t* name;
         std::string bytes;
         bool executable;
+        bool read;  // whether the test reads the file's bytes at all
     } cases[] = {
-        {L"program.bin", ProgramLike(64, "PE\0\0", 117), true},
-        {L"tiny.exe", ProgramLike(0, "MZ\0\0", 40), false},  // 40 bytes are never a program
-        {L"short.bin", ProgramLike(64, "PE\0\0", 116), false},
-        {L"text.exe", TextBytes(5000), false},
+        {L"program.bin", ProgramLike(64, "PE\0\0", 117), true, true},
+        // 40 bytes are never a program, nor even read; since the offset + 52
+        // rule refuses them as well, only the untouched position shows it.
+        {L"tiny.exe", ProgramLike(0, "MZ\0\0", 40), false, false},
+        {L"smallest read.exe", ProgramLike(0, "MZ\0\0", 41), false, true},
+        {L"short.bin", ProgramLike(64, "PE\0\0", 116), false, true},
+        {L"text.exe", TextBytes(5000), false, true},
     };
     for (const Case& c : cases) {
         std::wstring path = dir + L"\\" + c.name;
@@ -172,6 +238,7 @@ TEST(QueryDiskFile, FindsTheExecuteBitOnProgramsOnly) {
         ASSERT_EQ(ARC_OK, facts.result);
         EXPECT_EQ(c.executable, (facts.attributes & 0x00400000) != 0) << testsupport::Narrow(c.name);
         EXPECT_EQ(c.bytes.size(), facts.size);
+        EXPECT_EQ(c.read, QueryMovesThePosition(path)) << testsupport::Narrow(c.name);
     }
     // A real Windows program: this test itself.
     wchar_t self[MAX_PATH] = {};
