@@ -118,9 +118,10 @@ void RecordPosition(RunRecord& record, HWND dialog, HWND bar, DWORD& lastMove) {
     }
 }
 
-RunRecord RunDossierkit(const std::vector<int>& answers, DWORD timeoutMs = 120000) {
+RunRecord RunDossierkit(const std::vector<int>& answers, DWORD timeoutMs = 120000,
+                        const wchar_t* program = L"dossierkit.exe") {
     RunRecord record;
-    HANDLE process = StartProcess(L"\"" + BuiltProgram(L"dossierkit.exe") + L"\"");
+    HANDLE process = StartProcess(L"\"" + BuiltProgram(program) + L"\"");
     if (process == nullptr)
         return record;
     DWORD processId = GetProcessId(process);
@@ -227,6 +228,43 @@ void SetDesktop(const std::wstring& path) {
     RegSetString(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Desktop", path, REG_EXPAND_SZ);
 }
 
+// The files below root, depth first, a folder's contents right after it, each
+// level in the order the platform enumerates it: the order the package keeps.
+void WalkFiles(const std::wstring& root, const std::wstring& below, std::string& names) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((root + below + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            WalkFiles(root, below + L"\\" + name, names);
+        else
+            names += Narrow(L"files" + below + L"\\" + name) + "\n";
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// Values the registry step must find, each in the view its row reads; on
+// 64-bit Windows the two Morquaine rows see different values.
+void SetRegistryFixtures() {
+    const struct {
+        const wchar_t* key;
+        const wchar_t* name;
+        const wchar_t* value;
+        REGSAM view;
+    } values[] = {
+        {L"SYSTEM\\CurrentControlSet\\Control\\Terminal Server", L"DkFixture", L"termsrv", KEY_WOW64_64KEY},
+        {L"SOFTWARE\\Policies\\Microsoft\\Windows NT", L"DkFixture", L"winntpolicies", KEY_WOW64_64KEY},
+        {L"SOFTWARE\\Morquaine", L"View64", L"native view", KEY_WOW64_64KEY},
+        {L"SOFTWARE\\Morquaine", L"View32", L"32-bit view", KEY_WOW64_32KEY},
+    };
+    for (const auto& v : values)
+        ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, v.key, v.name, v.value, REG_SZ, v.view)) << Narrow(v.key);
+}
+
 // A sample installation, a Desktop of the test's own and the stand-ins.
 struct DossierkitRun : ::testing::Test {
     std::wstring desktop = L"C:\\dk-desktop";
@@ -253,10 +291,19 @@ struct DossierkitRun : ::testing::Test {
         WriteFileBytes(std::wstring(INSTALL_DIR) + L"readme.txt", "QEV Scan\r\n");
         ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"InstallDir", INSTALL_DIR));
 
+        SetRegistryFixtures();
+
         std::wstring userFolder = LocalAppData() + L"\\Morquaine\\QEV-SCAN";
-        MakeDirectories(userFolder + L"\\logs");
+        MakeDirectories(userFolder + L"\\logs\\old");
         WriteFileBytes(userFolder + L"\\settings.ini", "[scan]\r\nresolution=300\r\n");
         WriteFileBytes(userFolder + L"\\logs\\scan.log", std::string("binary\0log\xff", 11));
+        WriteFileBytes(userFolder + L"\\logs\\old\\first.log", "first\r\n");
+        WriteFileBytes(userFolder + L"\\a.dat", "a");
+        // Beside the folder logs: a sort by full path would put it before logs' contents.
+        WriteFileBytes(userFolder + L"\\logs.txt", "beside logs");
+        std::string walkOrder;
+        WalkFiles(userFolder, L"", walkOrder);
+        WriteFileBytes(artifacts + L"\\files-walk-order.txt", walkOrder);
 
         // The browser start goes to a recorder in place of the system's rundll32.exe.
         ASSERT_TRUE(CopyFileW(BuiltProgram(L"dk_fake_rundll32.exe").c_str(),
@@ -436,4 +483,38 @@ TEST_F(DossierkitRun, DesktopThatCannotBeFoundOrIsTooLong) {
         }
     }
     RemoveTree(L"C:\\dk-deep");
+}
+
+// Whole runs of the frame that end in a refusal or a failure; a prefix of
+// their own, beside the runs above.
+using DossierkitFrame = DossierkitRun;
+
+TEST_F(DossierkitFrame, NonAdministratorIsRefusedBeforeTheQuestion) {
+    // The same frame with a membership decision that says no.
+    RunRecord run = RunDossierkit({}, 30000, L"dk_not_administrator.exe");
+    EXPECT_EQ(1u, run.exitCode);
+    ASSERT_EQ(1u, run.boxes.size()) << BoxTexts(run);
+    EXPECT_EQ(L"Error. This utility requires administrative privileges.", run.boxes[0].text);
+    EXPECT_TRUE(ShowsIcon(run.boxes[0], MB_ICONERROR));
+    EXPECT_TRUE(run.boxes[0].ok && !run.boxes[0].yes && !run.boxes[0].no);
+    EXPECT_FALSE(run.dialogSeen);
+    EXPECT_FALSE(FileExists(package));
+}
+
+TEST_F(DossierkitFrame, PackageThatCannotBeCompletedIsReportedAsNotCreated) {
+    // The build's fixture made the package name a link to a device that
+    // refuses every write, so the whole build runs and only the close fails.
+    std::wstring fullDesktop = ArtifactsDir(L"dossierkit\\full-desktop");
+    std::wstring fullPackage = fullDesktop + L"\\Morquaine-QEVSCAN.zrpk";
+    SetDesktop(fullDesktop);
+    RunRecord run = RunDossierkit({IDYES, IDNO}, 60000);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(2u, run.boxes.size()) << BoxTexts(run);
+    EXPECT_EQ(FAILED, run.boxes[1].text) << "no upload offer";
+    EXPECT_TRUE(ShowsIcon(run.boxes[1], MB_ICONERROR));
+    EXPECT_TRUE(run.boxes[1].ok && !run.boxes[1].yes && !run.boxes[1].no);
+    EXPECT_EQ(COMPLETE_POSITIONS, run.positions);
+    EXPECT_EQ(CompleteLog(fullPackage), run.log);
+    Sleep(500);
+    EXPECT_FALSE(FileExists(recordFile)) << "nothing was started";
 }

@@ -1,0 +1,123 @@
+// The worker's step table run with stand-in collectors that return at once,
+// so that the time from one bar position to the next is that step's own wait.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console_capture.h"
+#include "directory_listing.h"
+#include "hotfix_page.h"
+#include "machine_identity.h"
+#include "os_version.h"
+#include "package_id.h"
+#include "package_worker.h"
+#include "progress_dialog.h"
+#include "registry_export.h"
+#include "resource.h"
+#include "service_status.h"
+#include "user_files.h"
+
+// Stand-ins for every collector: nothing to gather, nothing added.
+int AddPackageIdInfo() { return 0; }
+int AddWindowsDirInfo() { return 0; }
+int AddOsVersionInfo() { return 0; }
+int AddComputerNameInfo() { return 0; }
+int AddVmInfo() { return 0; }
+int AddServiceStatus(const char*, const wchar_t*) { return 0; }
+int AddRegistryExport(const wchar_t*, const wchar_t*, int) { return 0; }
+int InitializeWorkerCom() { return 0; }
+int AddHotfixList() { return 0; }
+void CaptureCommandOutput(const wchar_t*, std::string&) {}
+int ReadInstallDir(wchar_t*, DWORD&) { return 0; }
+int AddEventLogBackup(const wchar_t*, const wchar_t*) { return 0; }
+bool AddDirectoryListing(const wchar_t*, const wchar_t*, const wchar_t*) { return false; }
+bool AddDirectoryFiles(const wchar_t*) { return true; }
+
+namespace {
+
+struct Move {
+    int position;
+    double atMs;
+};
+
+std::vector<Move> moves;
+WNDPROC barProcedure = nullptr;
+LARGE_INTEGER frequency;
+
+double NowMs() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * double(now.QuadPart) / double(frequency.QuadPart);
+}
+
+// Runs on the dialog's thread, where the worker's PBM_SETPOS arrives.
+LRESULT CALLBACK RecordingBar(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == PBM_SETPOS)
+        moves.push_back({static_cast<int>(wParam), NowMs()});
+    return CallWindowProcW(barProcedure, bar, message, wParam, lParam);
+}
+
+// Starts the real worker once the bar records its moves; the dialog has just set 10.
+uintptr_t StartWatched(DialogWorkerProc worker, void* dialog) {
+    barProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(progressBar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingBar)));
+    moves.assign(1, Move{10, NowMs()});
+    return _beginthread(worker, 0, dialog);
+}
+
+struct StepWait {
+    int position;
+    double waitMs;
+};
+
+// Each position with the wait before it; 100 follows the last step at once,
+// and the close waits 500 ms after it.
+const StepWait STEP_WAITS[] = {
+    {5, 200},  {10, 200}, {15, 200}, {25, 200}, {30, 200}, {31, 100}, {32, 100}, {33, 100},
+    {34, 100}, {35, 100}, {36, 100}, {37, 100}, {60, 200}, {65, 100}, {70, 100}, {75, 100},
+    {80, 100}, {85, 100}, {90, 100}, {94, 100}, {98, 100}, {100, 0},
+};
+const double CLOSE_WAIT_MS = 500;
+// A wait never ends early (but for the clock's rounding); it may end late
+// when the machine is busy, so the lateness that counts is the least of a
+// few runs.
+const double EARLY_MS = 3;
+const double LATE_MS = 60;
+const int MAX_RUNS = 3;
+
+}  // namespace
+
+TEST(WorkerWaits, EachStepWaitsItsOwnTime) {
+    QueryPerformanceFrequency(&frequency);
+    InitCommonControls();
+    startWorkerThread = StartWatched;
+    const size_t count = sizeof(STEP_WAITS) / sizeof(STEP_WAITS[0]);
+    std::vector<double> leastLateness(count, 1e9);
+    for (int run = 0; run < MAX_RUNS; ++run) {
+        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
+                        ProgressDlgProc, 0);
+        // Wine ends a dialog that another thread ended only some time later,
+        // so the close's wait has a lower bound alone.
+        EXPECT_GE(NowMs() - moves.back().atMs, CLOSE_WAIT_MS - EARLY_MS) << "wait before the close";
+        ASSERT_EQ(count + 1, moves.size());
+        for (size_t i = 0; i < count; ++i) {
+            ASSERT_EQ(STEP_WAITS[i].position, moves[i + 1].position);
+            double lateness = moves[i + 1].atMs - moves[i].atMs - STEP_WAITS[i].waitMs;
+            EXPECT_GE(lateness, -EARLY_MS) << "wait before position " << STEP_WAITS[i].position;
+            leastLateness[i] = std::min(leastLateness[i], lateness);
+        }
+        if (*std::max_element(leastLateness.begin(), leastLateness.end()) <= LATE_MS)
+            break;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        printf("[ measure  ] to %3d: %6.1f ms late\n", STEP_WAITS[i].position, leastLateness[i]);
+        EXPECT_LE(leastLateness[i], LATE_MS) << "wait before position " << STEP_WAITS[i].position;
+    }
+}
