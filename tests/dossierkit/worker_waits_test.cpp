@@ -33,7 +33,8 @@ int AddVmInfo() { return 0; }
 int AddServiceStatus(const char*, const wchar_t*) { return 0; }
 int AddRegistryExport(const wchar_t*, const wchar_t*, int) { return 0; }
 int InitializeWorkerCom() { return 0; }
-int AddHotfixList() { return 0; }
+const WmiCalls SYSTEM_WMI_CALLS = {};
+int AddHotfixList(const WmiCalls&) { return 0; }
 void CaptureCommandOutput(const wchar_t*, std::string&) {}
 int ReadInstallDir(wchar_t*, DWORD&) { return 0; }
 int AddEventLogBackup(const wchar_t*, const wchar_t*) { return 0; }
