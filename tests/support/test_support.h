@@ -37,8 +37,17 @@ std::wstring ProgramDir();
 std::wstring BuiltProgram(const std::wstring& fileName);
 // A fresh empty directory under the temporary folder.
 std::wstring MakeTempDir(const std::wstring& tag);
-// Removes a directory tree; missing is fine.
+// Removes a directory tree; missing is fine. A link to a directory is removed
+// itself, never entered.
 void RemoveTree(const std::wstring& path);
+
+// Unix path of a Windows path (Wine's own mapping); empty when there is none.
+std::string UnixPath(const std::wstring& path);
+// A Unix symbolic link at linkPath whose text is target, as "ln -s" makes it;
+// Wine shows one to a directory as a reparse point. False when none was made.
+bool MakeUnixSymlink(const std::wstring& linkPath, const std::string& target);
+// Removes such a link itself, not what it points to.
+bool RemoveUnixSymlink(const std::wstring& linkPath);
 
 std::string Narrow(const std::wstring& text);   // UTF-16 -> UTF-8
 std::wstring Widen(const std::string& text);    // UTF-8 -> UTF-16
