@@ -256,6 +256,47 @@ bool RemoveUnixSymlink(const std::wstring& linkPath) {
     return !link.empty() && RunUnixTool(L"rm", "-f \"" + link + "\"", linkPath, false);
 }
 
+PlantedDllRun RunBesidePlantedDll(const std::wstring& program, const wchar_t* dllName,
+                                  const std::wstring& caption) {
+    PlantedDllRun run;
+    std::wstring folder = MakeTempDir(L"planted");
+    // A name of its own, so that Wine's preference for the planted DLL, which
+    // is kept per program name, touches no other run in the prefix.
+    std::wstring copyName = L"planted-" + program;
+    std::wstring copy = folder + L"\\" + copyName;
+    std::wstring record = folder + L"\\planted-record.txt";
+    std::wstring dll = dllName;
+    std::wstring appKey = L"Software\\Wine\\AppDefaults\\" + copyName;
+    if (!CopyFileW(BuiltProgram(program).c_str(), copy.c_str(), FALSE) ||
+        !CopyFileW(BuiltProgram(L"planted_dll.dll").c_str(), (folder + L"\\" + dll).c_str(), FALSE) ||
+        !RegSetString(HKEY_CURRENT_USER, appKey + L"\\DllOverrides", dll.substr(0, dll.find_last_of(L'.')).c_str(),
+                      L"native,builtin")) {
+        RemoveTree(folder);
+        return run;
+    }
+    SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", record.c_str());
+    HANDLE process = StartProcess(L"\"" + copy + L"\"");
+    SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", nullptr);
+    if (process != nullptr) {
+        DWORD processId = GetProcessId(process);
+        DWORD start = GetTickCount();
+        while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && GetTickCount() - start < 30000) {
+            HWND box = WaitForDialog(caption, 250, processId);
+            if (box != nullptr && PressButton(box, HasButton(box, IDNO) ? IDNO : IDOK)) {
+                run.answered = true;
+                WaitForWindowGone(box, 10000);
+            }
+        }
+        if (WaitForExit(process, 5000) == STILL_ACTIVE)
+            TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+    run.loaded = FileExists(record);
+    RegRemoveTree(HKEY_CURRENT_USER, appKey);
+    RemoveTree(folder);
+    return run;
+}
+
 bool RegSetRaw(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type,
                const void* data, DWORD size, REGSAM view) {
     HKEY handle = nullptr;

@@ -63,6 +63,18 @@ bool RegKeyExists(HKEY root, const std::wstring& key, REGSAM view = 0);
 bool RegGetRaw(HKEY root, const std::wstring& key, const wchar_t* name, DWORD* type,
                std::string* data, REGSAM view = 0);
 
+// Runs a copy of the built program from a fresh folder that also holds the
+// planted DLL (planted_dll.dll) under dllName, with Wine told to prefer a
+// native DLL of that name over its own for that copy. Every box with the caption is answered with No, or
+// OK where it has no No. loaded: the program let a DLL that the system loads by
+// name come from its own folder; answered: it ran and showed a box.
+struct PlantedDllRun {
+    bool answered = false;
+    bool loaded = false;
+};
+PlantedDllRun RunBesidePlantedDll(const std::wstring& program, const wchar_t* dllName,
+                                  const std::wstring& caption);
+
 // --- UI driver ---------------------------------------------------------------
 // Finds a top-level dialog (#32770) with the caption, belonging to processId
 // when given (0: any), waiting up to timeoutMs. nullptr when none appeared.
