@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <cwchar>
 
+#include "kernel32_functions.h"
+
 namespace {
 
 const wchar_t CAPTION[] = L"Morquaine QEV Scan Setup";
@@ -90,6 +92,7 @@ void RegisterAddin(const wchar_t* keyPath, const wchar_t* directory, const wchar
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    RestrictDllSearchToSystemDirectory();
     wchar_t directory[INSTALL_DIR_BYTES / sizeof(wchar_t)] = {};
     if (!ReadInstallDirectory(directory)) {
         ShowMessage(MESSAGE_NO_INSTALL_DIR);
@@ -98,8 +101,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     RegisterAddin(ADDIN_KEY_32, directory, DLL_32);
 
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    IsWow64ProcessFn isWow64Process = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+    IsWow64ProcessFn isWow64Process =
+        reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(Kernel32Function("IsWow64Process")));
     BOOL wow64 = FALSE;
     if (isWow64Process != nullptr && !isWow64Process(GetCurrentProcess(), &wow64))
         return 0;

@@ -16,6 +16,13 @@ bool IsDotEntry(const wchar_t* name) {
     return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
+// A junction or symbolic link is listed but never entered: a link back to its
+// own folder would make the walk endless, and one to elsewhere would show this
+// elevated process's view of a place the link's owner may not read.
+bool IsDirectoryToDescend(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 struct FreeDeleter {
     void operator()(void* block) const { free(block); }
 };
@@ -82,7 +89,7 @@ bool WalkDirectory(const std::wstring& directory, std::list<DirEntryRecord>& rec
             continue;
         records.push_back(DirEntryRecord{found, parentDir});
         // Descend at once so that a directory's contents follow its own record.
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (IsDirectoryToDescend(found.dwFileAttributes))
             WalkDirectory(FullPath(records.back()), records, L"*.*");
     } while (FindNextFileW(handle, &found));
     return true;

@@ -7,7 +7,8 @@
 
 // Appends a record for every name below directory, depth first with a directory's
 // own record before its contents; pattern selects the names of the top level only,
-// every level below lists all names. False when the top search could not be opened.
+// every level below lists all names. Junctions and symbolic links get a record
+// but are not entered. False when the top search could not be opened.
 bool WalkDirectory(const std::wstring& directory, std::list<DirEntryRecord>& records,
                    const wchar_t* pattern);
 

@@ -12,6 +12,7 @@
 #include "upload_page.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    RestrictDllSearchToSystemDirectory();
     if (!IsAdministratorsMember()) {
         ShowProgramMessage(NOT_ADMINISTRATOR_TEXT, MB_ICONERROR);
         return 1;

@@ -14,18 +14,24 @@ namespace {
 // --- domain probe -------------------------------------------------------------
 
 // Some platforms export the function only as a stub that raises instead of
-// returning. The probe therefore runs on a thread of its own, which an unhandled
-// exception ends alone, and such a probe counts as not supported.
+// returning. The probe therefore runs on a thread of its own, which that one
+// exception ends alone, and such a probe counts as not supported. Any other
+// exception is a real fault and goes on as it would without the probe, rather
+// than read as "not in a domain".
 struct DomainProbe {
     DWORD code;
     bool returned;
 };
 
+// What Wine's stub of an export it does not implement raises.
+const DWORD UNIMPLEMENTED_EXPORT_EXCEPTION = 0x80000100;
+
 DWORD domainProbeThreadId = 0;
 LPTOP_LEVEL_EXCEPTION_FILTER filterBeforeProbe = nullptr;
 
 LONG WINAPI EndFailedProbeThread(EXCEPTION_POINTERS* exception) {
-    if (GetCurrentThreadId() == domainProbeThreadId)
+    if (GetCurrentThreadId() == domainProbeThreadId &&
+        exception->ExceptionRecord->ExceptionCode == UNIMPLEMENTED_EXPORT_EXCEPTION)
         ExitThread(0);
     return filterBeforeProbe != nullptr ? filterBeforeProbe(exception) : EXCEPTION_CONTINUE_SEARCH;
 }
@@ -42,9 +48,15 @@ DWORD CallRenameProbe() {
     return rename(nullptr, nullptr, nullptr, nullptr, 0);
 }
 
+}  // namespace
+
+DomainProbeCall domainProbeCall = CallRenameProbe;
+
+namespace {
+
 DWORD WINAPI DomainProbeThread(void* parameter) {
     DomainProbe* probe = static_cast<DomainProbe*>(parameter);
-    probe->code = CallRenameProbe();
+    probe->code = domainProbeCall();
     probe->returned = true;
     return 0;
 }
@@ -110,7 +122,7 @@ DWORD ProbeDomainMembership() {
     DWORD threadId = 0;
     HANDLE thread = CreateThread(nullptr, 0, DomainProbeThread, &probe, CREATE_SUSPENDED, &threadId);
     if (thread == nullptr)
-        return CallRenameProbe();
+        return domainProbeCall();
     domainProbeThreadId = threadId;
     filterBeforeProbe = SetUnhandledExceptionFilter(EndFailedProbeThread);
     ResumeThread(thread);

@@ -23,6 +23,11 @@ VmKind DetectVirtualMachine();
 // Status code of the domain-membership probe.
 DWORD ProbeDomainMembership();
 
+// The call the probe makes on its thread: the platform's rename function, unless
+// a test puts its own in to see what the thread passes on.
+typedef DWORD (*DomainProbeCall)();
+extern DomainProbeCall domainProbeCall;
+
 // The entries' texts as this machine gives them (what the two collectors add).
 std::string CollectComputerNameText();
 std::string CollectVmText();

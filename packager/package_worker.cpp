@@ -83,14 +83,6 @@ void AddNetstatOutput() {
     AddCapturedOutput(SystemToolCommandLine(L"netstat.exe", L" -an"), L"info\\netstat.txt");
 }
 
-void AddListerOutput() {
-    wchar_t installDir[PATH_CAPACITY] = {};
-    DWORD size = sizeof(installDir);
-    if (!ReadInstallDir(installDir, size))
-        return;
-    AddCapturedOutput(ListerCommandLine(installDir), L"info\\qevdslister.txt");
-}
-
 void AddTwainListings() {
     wchar_t systemWindowsDirectory[PATH_CAPACITY] = {};
     wchar_t windowsDirectory[PATH_CAPACITY] = {};
@@ -205,8 +197,21 @@ bool AppendIfFits(wchar_t* buffer, size_t capacity, const wchar_t* suffix) {
     return true;
 }
 
+namespace {
+
+// A drive letter, colon and backslash, or a \\ path. Anything else would be
+// looked for from the folder the program was started in, which the user can write.
+bool IsAbsoluteDirectory(const wchar_t* directory) {
+    bool driveLetter = (directory[0] >= L'A' && directory[0] <= L'Z') ||
+                       (directory[0] >= L'a' && directory[0] <= L'z');
+    return (driveLetter && directory[1] == L':' && directory[2] == L'\\') ||
+           (directory[0] == L'\\' && directory[1] == L'\\');
+}
+
+}  // namespace
+
 std::wstring ListerCommandLine(const wchar_t* installDir) {
-    if (wcsnlen(installDir, PATH_CAPACITY) > LISTER_DIRECTORY_MAX)
+    if (wcsnlen(installDir, PATH_CAPACITY) > LISTER_DIRECTORY_MAX || !IsAbsoluteDirectory(installDir))
         return std::wstring();
     // Quoted, so that a directory with spaces cannot make Windows try a
     // shorter program path first; a trailing backslash is kept as stored.
@@ -219,6 +224,14 @@ std::wstring SystemToolCommandLine(const wchar_t* program, const wchar_t* argume
     if (length == 0 || length >= PATH_CAPACITY)
         return std::wstring();
     return std::wstring(L"\"") + systemDirectory + L"\\" + program + L"\"" + arguments;
+}
+
+void AddListerOutput() {
+    wchar_t installDir[PATH_CAPACITY] = {};
+    DWORD size = sizeof(installDir);
+    if (!ReadInstallDir(installDir, size))
+        return;
+    AddCapturedOutput(ListerCommandLine(installDir), L"info\\qevdslister.txt");
 }
 
 void __cdecl PackageWorker(void* dialog) {

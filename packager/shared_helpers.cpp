@@ -9,11 +9,6 @@ typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, PBOOL);
 IsWow64ProcessFn isWow64ProcessAddress = nullptr;
 }
 
-FARPROC Kernel32Function(const char* name) {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-    return kernel32 != nullptr ? GetProcAddress(kernel32, name) : nullptr;
-}
-
 BOOL QueryWow64Process() {
     BOOL wow64 = FALSE;
     if (isWow64ProcessAddress == nullptr) {

@@ -3,8 +3,7 @@
 #include <functional>
 #include <string>
 
-// A kernel32 function that older Windows versions lack, or nullptr.
-FARPROC Kernel32Function(const char* name);
+#include "kernel32_functions.h"
 
 // WOW64 flag of this process: 1 when the 32-bit program runs on 64-bit Windows.
 // The IsWow64Process address is cached once found; worker thread only.

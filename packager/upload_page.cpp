@@ -23,21 +23,84 @@ std::string UploadCommandLine(const char* systemDirectory) {
            UPLOAD_PAGE_ADDRESS;
 }
 
-void OpenUploadPage() {
-    char systemDirectory[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryA(systemDirectory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return;
-    std::string commandLine = UploadCommandLine(systemDirectory);
+namespace {
+
+void CloseProcessHandles(const PROCESS_INFORMATION& process) {
+    if (process.hProcess != nullptr)
+        CloseHandle(process.hProcess);
+    if (process.hThread != nullptr)
+        CloseHandle(process.hThread);
+}
+
+// A primary token of the user the desktop shell runs as, or nullptr when there
+// is no shell window, or its process or token cannot be had.
+HANDLE ShellUserToken() {
+    HWND shell = GetShellWindow();
+    DWORD processId = 0;
+    if (shell == nullptr || GetWindowThreadProcessId(shell, &processId) == 0 || processId == 0)
+        return nullptr;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr)
+        return nullptr;
+    HANDLE token = nullptr;
+    HANDLE primary = nullptr;
+    if (OpenProcessToken(process, TOKEN_DUPLICATE, &token)) {
+        const DWORD access = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                             TOKEN_ADJUST_SESSIONID;
+        if (!DuplicateTokenEx(token, access, nullptr, SecurityImpersonation, TokenPrimary, &primary))
+            primary = nullptr;
+        CloseHandle(token);
+    }
+    CloseHandle(process);
+    return primary;
+}
+
+bool StartWithToken(HANDLE token, const std::string& commandLine) {
+    // The wide form of the same line, converted as the 8-bit start converts it.
+    int units = MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, nullptr, 0);
+    if (units <= 0)
+        return false;
+    std::wstring wideLine(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, &wideLine[0], units);
+    STARTUPINFOW startup;
+    std::memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof(process));
+    BOOL started = CreateProcessWithTokenW(token, 0, nullptr, &wideLine[0], 0, nullptr, nullptr, &startup,
+                                           &process);
+    CloseProcessHandles(process);
+    return started != FALSE;
+}
+
+bool StartWithOwnToken(std::string commandLine) {
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof(process));
-    CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                   &process);
-    if (process.hProcess != nullptr)
-        CloseHandle(process.hProcess);
-    if (process.hThread != nullptr)
-        CloseHandle(process.hThread);
+    BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &startup, &process);
+    CloseProcessHandles(process);
+    return started != FALSE;
+}
+
+}  // namespace
+
+UploadStart OpenUploadPage() {
+    char systemDirectory[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryA(systemDirectory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return UPLOAD_NOT_STARTED;
+    std::string commandLine = UploadCommandLine(systemDirectory);
+    // The browser runs as the user of the desktop shell, not as administrator:
+    // it is the user's own default handler and may be installed per user.
+    HANDLE shellToken = ShellUserToken();
+    if (shellToken != nullptr) {
+        bool started = StartWithToken(shellToken, commandLine);
+        CloseHandle(shellToken);
+        return started ? UPLOAD_STARTED_AS_SHELL_USER : UPLOAD_NOT_STARTED;
+    }
+    // No shell to take the identity from: start it as this program.
+    return StartWithOwnToken(commandLine) ? UPLOAD_STARTED_AS_PROGRAM : UPLOAD_NOT_STARTED;
 }

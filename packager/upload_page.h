@@ -12,5 +12,10 @@ std::wstring UploadOfferText();
 // rundll32.exe named by its full path in systemDirectory.
 std::string UploadCommandLine(const char* systemDirectory);
 
-// Starts the browser on the upload page; a failure is not reported.
-void OpenUploadPage();
+// How the upload page was started: with the identity of the desktop shell's
+// user, with this program's own where no shell identity can be had, or not.
+enum UploadStart { UPLOAD_NOT_STARTED, UPLOAD_STARTED_AS_SHELL_USER, UPLOAD_STARTED_AS_PROGRAM };
+
+// Starts the browser on the upload page and waits for nothing. The program
+// reports no failure; the result is for tests.
+UploadStart OpenUploadPage();

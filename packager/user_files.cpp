@@ -31,7 +31,9 @@ bool AddDirectoryFiles(const wchar_t* root) {
     // with a trailing backslash still yields names that begin "files\".
     size_t rootLength = WithoutTrailingBackslash(root).size();
     for (const DirEntryRecord& record : records) {
-        if (record.findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        // Only plain files: a link in the user's folder could name a file that
+        // only this elevated process may read.
+        if (record.findData.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             continue;
         std::wstring path = FullPath(record);
         std::wstring name;

@@ -108,6 +108,18 @@ protected:
     }
 };
 
+// Without a product key addinwire shows message A, and the box makes Wine's
+// user32 load uxtheme.dll by name: from the system directory, not from beside
+// the program.
+TEST_F(Addinwire, DllPlantedBesideItIsNotLoaded) {
+    PlantedDllRun control = RunBesidePlantedDll(L"planted_dll_control.exe", L"uxtheme.dll", L"Planted DLL control");
+    ASSERT_TRUE(control.answered && control.loaded)
+        << "a program that does not restrict its search loads the planted DLL";
+    PlantedDllRun run = RunBesidePlantedDll(L"addinwire.exe", L"uxtheme.dll", CAPTION);
+    EXPECT_TRUE(run.answered) << "message A was shown";
+    EXPECT_FALSE(run.loaded);
+}
+
 TEST_F(Addinwire, RegistersBothDllsUnderWow64AndOnlyThe32BitOneOtherwise) {
     SetInstallDir(L"C:\\Program Files\\Morquaine\\QEV Scan\\");
     AddinRun run = RunAddinwire();

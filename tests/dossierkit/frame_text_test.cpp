@@ -6,6 +6,7 @@
 #include "admin_check.h"
 #include "package_id.h"
 #include "package_worker.h"
+#include "test_support.h"
 #include "upload_page.h"
 
 TEST(PackageIdText, IsOneConstantLineOf28Bytes) {
@@ -68,6 +69,18 @@ TEST(ListerCommandLine, DirectoryOfAtMost237Characters) {
     ASSERT_EQ(237u, longest.size());
     EXPECT_EQ(L"\"" + longest + L"\\qevdslister.exe\" --all", ListerCommandLine(longest.c_str()));
     EXPECT_EQ(L"", ListerCommandLine((longest + L"x").c_str()));
+}
+
+TEST(ListerCommandLine, OnlyForAnAbsoluteDirectory) {
+    const wchar_t* runs[] = {L"C:\\", L"z:\\qev", L"\\\\server\\share\\QEV\\"};
+    for (const wchar_t* directory : runs)
+        EXPECT_EQ(L"\"" + std::wstring(directory) + L"\\qevdslister.exe\" --all", ListerCommandLine(directory))
+            << testsupport::Narrow(directory);
+    // Empty, relative to the current folder or drive, or rooted on the current drive.
+    const wchar_t* none[] = {L"", L"Morquaine QEV\\", L".\\QEV", L"..\\QEV", L"C:QEV\\", L"C:",
+                             L"\\QEV\\", L"1:\\QEV", L"\u00c4:\\QEV", L" C:\\QEV"};
+    for (const wchar_t* directory : none)
+        EXPECT_EQ(L"", ListerCommandLine(directory)) << testsupport::Narrow(directory);
 }
 
 TEST(SystemToolCommandLine, NamesTheToolInTheSystemDirectory) {

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "console_capture.h"
+#include "package_worker.h"
 #include "test_support.h"
+#include "ziparchive.h"
 
 namespace {
 
@@ -72,5 +74,46 @@ TEST(ReadInstallDir, MissingKeyOrValueIsNoDirectory) {
     wchar_t buffer[260] = {};
     EXPECT_EQ(1, ReadInstallDir(buffer, size));
     EXPECT_EQ(12u, size) << "the value's size comes back";
+    testsupport::RegRemoveTree(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+}
+
+// The lister step runs only the lister of an absolute installation directory:
+// a relative one would be found from the folder dossierkit was started in (a
+// downloads folder, say) and an empty one at the root of its drive, and either
+// would run as administrator.
+TEST(ListerStep, RunsNoListerOfARelativeOrEmptyDirectory) {
+    std::wstring start = testsupport::MakeTempDir(L"dk_start");
+    std::wstring pidFile = start + L"\\lister-pid.txt";
+    std::wstring lister = testsupport::BuiltProgram(L"dk_fake_lister.exe");
+    CreateDirectoryW((start + L"\\Morquaine QEV").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(lister.c_str(), (start + L"\\Morquaine QEV\\qevdslister.exe").c_str(), FALSE));
+    std::wstring driveRoot = start.substr(0, 3);
+    ASSERT_TRUE(CopyFileW(lister.c_str(), (driveRoot + L"qevdslister.exe").c_str(), FALSE));
+    wchar_t savedDirectory[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, savedDirectory);
+    ASSERT_TRUE(SetCurrentDirectoryW(start.c_str()));
+    SetEnvironmentVariableW(L"DK_LISTER_PID_FILE", pidFile.c_str());
+    SetEnvironmentVariableW(L"DK_LISTER_MODE", L"silent");
+    packageArchive = CreateArchive((start + L"\\package.zip").c_str());
+    ASSERT_NE(nullptr, packageArchive);
+
+    struct Case {
+        std::wstring installDir;
+        bool runs;
+    } cases[] = {{L"Morquaine QEV\\", false}, {L"", false}, {start + L"\\Morquaine QEV\\", true}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(testsupport::RegSetString(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"InstallDir", c.installDir));
+        DeleteFileW(pidFile.c_str());
+        AddListerOutput();
+        EXPECT_EQ(c.runs, testsupport::FileExists(pidFile)) << testsupport::Narrow(c.installDir);
+    }
+
+    CloseArchive(packageArchive);
+    packageArchive = nullptr;
+    SetEnvironmentVariableW(L"DK_LISTER_PID_FILE", nullptr);
+    SetEnvironmentVariableW(L"DK_LISTER_MODE", nullptr);
+    SetCurrentDirectoryW(savedDirectory);
+    DeleteFileW((driveRoot + L"qevdslister.exe").c_str());
+    testsupport::RemoveTree(start);
     testsupport::RegRemoveTree(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
 }

@@ -187,12 +187,43 @@ def check_copies(folder):
     return problems
 
 
+def check_links(folder, prefix_dir):
+    """The tree with links: every link listed as a line of its own and nothing
+    below it; only the real files copied, nothing from the folder outside."""
+    problems = []
+    path = os.path.join(folder, "links.zip")
+    with open(os.path.join(folder, "file-link-is-reparse-point.txt")) as f:
+        file_link_shown = f.read() == "1"
+    with zipfile.ZipFile(path) as archive:
+        if archive.testzip() is not None:
+            problems.append("%s: an entry fails its CRC check" % path)
+        names = sorted(archive.namelist())
+        # Wine shows the link to a file as that file, so there it is copied.
+        copies = ["files/real.txt", "files/sub/inner.txt"] + ([] if file_link_shown else ["files/pw.txt"])
+        if names != sorted(["dir/links.txt"] + copies):
+            problems.append("%s: entries %s" % (path, names))
+        with open(os.path.join(folder, "outside", "deeper", "more.txt"), "rb") as f:
+            outside_only = f.read()
+        for name in names:
+            if outside_only in archive.read(name):
+                problems.append("%s: %s holds a file from outside the folder" % (path, name))
+        if "dir/links.txt" in names:
+            paths, found = check_listing(archive.read("dir/links.txt"), prefix_dir, "dir/links.txt")
+            problems += found
+            relative = [p.rsplit("\\linked\\", 1)[-1] for p in paths]
+            want = ["loop", "out", "pw.txt", "real.txt", "sub", "sub\\again", "sub\\inner.txt"]
+            if relative != want:
+                problems.append("dir/links.txt lists %s, expected %s" % (relative, want))
+    return problems
+
+
 def main():
     artifacts, prefix_root, prefixes = sys.argv[1], sys.argv[2], sys.argv[3:]
 
     def check_prefix(prefix):
         folder = os.path.join(artifacts, "listings", prefix)
-        return check_listings(folder, os.path.join(prefix_root, prefix)) + check_copies(folder)
+        prefix_dir = os.path.join(prefix_root, prefix)
+        return check_listings(folder, prefix_dir) + check_copies(folder) + check_links(folder, prefix_dir)
 
     return run_per_prefix(prefixes, check_prefix)
 

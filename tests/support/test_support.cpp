@@ -201,6 +201,10 @@ void RemoveTree(const std::wstring& path) {
             if (name == L"." || name == L"..")
                 continue;
             std::wstring child = path + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveUnixSymlink(child);
+                continue;
+            }
             SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(child);
@@ -212,6 +216,85 @@ void RemoveTree(const std::wstring& path) {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(path.c_str());
     DeleteFileW(path.c_str());
+}
+
+std::string UnixPath(const std::wstring& path) {
+    typedef char*(CDECL * UnixFileNameFn)(const wchar_t*);
+    UnixFileNameFn unixFileName = reinterpret_cast<UnixFileNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    char* name = unixFileName != nullptr ? unixFileName(path.c_str()) : nullptr;
+    if (name == nullptr)
+        return std::string();
+    std::string unixPath = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return unixPath;
+}
+
+namespace {
+
+// Wine starts a Unix program named by its Z: path like any other, but does not
+// wait for it: the caller waits until its work shows, up to five seconds.
+bool RunUnixTool(const std::wstring& tool, const std::string& arguments, const std::wstring& path,
+                 bool shouldExist) {
+    if (!RunCommand(L"Z:\\bin\\" + tool + L" " + Widen(arguments), 10000).started)
+        return false;
+    for (int i = 0; i < 100; ++i, Sleep(50))
+        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == shouldExist)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+bool MakeUnixSymlink(const std::wstring& linkPath, const std::string& target) {
+    std::string link = UnixPath(linkPath);
+    return !link.empty() && RunUnixTool(L"ln", "-s \"" + target + "\" \"" + link + "\"", linkPath, true);
+}
+
+bool RemoveUnixSymlink(const std::wstring& linkPath) {
+    std::string link = UnixPath(linkPath);
+    return !link.empty() && RunUnixTool(L"rm", "-f \"" + link + "\"", linkPath, false);
+}
+
+PlantedDllRun RunBesidePlantedDll(const std::wstring& program, const wchar_t* dllName,
+                                  const std::wstring& caption) {
+    PlantedDllRun run;
+    std::wstring folder = MakeTempDir(L"planted");
+    // A name of its own, so that Wine's preference for the planted DLL, which
+    // is kept per program name, touches no other run in the prefix.
+    std::wstring copyName = L"planted-" + program;
+    std::wstring copy = folder + L"\\" + copyName;
+    std::wstring record = folder + L"\\planted-record.txt";
+    std::wstring dll = dllName;
+    std::wstring appKey = L"Software\\Wine\\AppDefaults\\" + copyName;
+    if (!CopyFileW(BuiltProgram(program).c_str(), copy.c_str(), FALSE) ||
+        !CopyFileW(BuiltProgram(L"planted_dll.dll").c_str(), (folder + L"\\" + dll).c_str(), FALSE) ||
+        !RegSetString(HKEY_CURRENT_USER, appKey + L"\\DllOverrides", dll.substr(0, dll.find_last_of(L'.')).c_str(),
+                      L"native,builtin")) {
+        RemoveTree(folder);
+        return run;
+    }
+    SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", record.c_str());
+    HANDLE process = StartProcess(L"\"" + copy + L"\"");
+    SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", nullptr);
+    if (process != nullptr) {
+        DWORD processId = GetProcessId(process);
+        DWORD start = GetTickCount();
+        while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && GetTickCount() - start < 30000) {
+            HWND box = WaitForDialog(caption, 250, processId);
+            if (box != nullptr && PressButton(box, HasButton(box, IDNO) ? IDNO : IDOK)) {
+                run.answered = true;
+                WaitForWindowGone(box, 10000);
+            }
+        }
+        if (WaitForExit(process, 5000) == STILL_ACTIVE)
+            TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+    run.loaded = FileExists(record);
+    RegRemoveTree(HKEY_CURRENT_USER, appKey);
+    RemoveTree(folder);
+    return run;
 }
 
 bool RegSetRaw(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type,

@@ -37,8 +37,17 @@ std::wstring ProgramDir();
 std::wstring BuiltProgram(const std::wstring& fileName);
 // A fresh empty directory under the temporary folder.
 std::wstring MakeTempDir(const std::wstring& tag);
-// Removes a directory tree; missing is fine.
+// Removes a directory tree; missing is fine. A link to a directory is removed
+// itself, never entered.
 void RemoveTree(const std::wstring& path);
+
+// Unix path of a Windows path (Wine's own mapping); empty when there is none.
+std::string UnixPath(const std::wstring& path);
+// A Unix symbolic link at linkPath whose text is target, as "ln -s" makes it;
+// Wine shows one to a directory as a reparse point. False when none was made.
+bool MakeUnixSymlink(const std::wstring& linkPath, const std::string& target);
+// Removes such a link itself, not what it points to.
+bool RemoveUnixSymlink(const std::wstring& linkPath);
 
 std::string Narrow(const std::wstring& text);   // UTF-16 -> UTF-8
 std::wstring Widen(const std::string& text);    // UTF-8 -> UTF-16
@@ -53,6 +62,18 @@ bool RegKeyExists(HKEY root, const std::wstring& key, REGSAM view = 0);
 // Reads a value's raw bytes; false when missing.
 bool RegGetRaw(HKEY root, const std::wstring& key, const wchar_t* name, DWORD* type,
                std::string* data, REGSAM view = 0);
+
+// Runs a copy of the built program from a fresh folder that also holds the
+// planted DLL (planted_dll.dll) under dllName, with Wine told to prefer a
+// native DLL of that name over its own for that copy. Every box with the caption is answered with No, or
+// OK where it has no No. loaded: the program let a DLL that the system loads by
+// name come from its own folder; answered: it ran and showed a box.
+struct PlantedDllRun {
+    bool answered = false;
+    bool loaded = false;
+};
+PlantedDllRun RunBesidePlantedDll(const std::wstring& program, const wchar_t* dllName,
+                                  const std::wstring& caption);
 
 // --- UI driver ---------------------------------------------------------------
 // Finds a top-level dialog (#32770) with the caption, belonging to processId
