@@ -1,4 +1,4 @@
-#include "hotfix_page.h"
+#include "hotfix.h"
 
 #include <windows.h>
 #include <objbase.h>

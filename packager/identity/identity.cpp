@@ -1,4 +1,4 @@
-#include "machine_identity.h"
+#include "identity.h"
 
 #include "identity_format.h"
 #include "shared_helpers.h"

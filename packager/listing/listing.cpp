@@ -1,4 +1,4 @@
-#include "directory_listing.h"
+#include "listing.h"
 
 #include <wincrypt.h>
 

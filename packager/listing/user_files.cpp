@@ -2,7 +2,7 @@
 
 #include <list>
 
-#include "directory_listing.h"
+#include "listing.h"
 #include "ziparchive.h"
 
 namespace {

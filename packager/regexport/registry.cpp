@@ -1,4 +1,4 @@
-#include "registry_export.h"
+#include "registry.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "service_status.h"
+#include "service.h"
 
 #include "service_format.h"
 #include "shared_helpers.h"

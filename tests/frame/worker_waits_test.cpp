@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "console_capture.h"
-#include "directory_listing.h"
-#include "hotfix_page.h"
-#include "machine_identity.h"
+#include "hotfix.h"
+#include "identity.h"
+#include "listing.h"
 #include "os_version.h"
 #include "package_id.h"
 #include "package_worker.h"
 #include "progress_dialog.h"
-#include "registry_export.h"
+#include "registry.h"
 #include "resource.h"
-#include "service_status.h"
+#include "service.h"
 #include "user_files.h"
 
 // Stand-ins for every collector: nothing to gather, nothing added.

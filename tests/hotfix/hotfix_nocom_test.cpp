@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "hotfix.h"
 #include "hotfix_archive_paths.h"
-#include "hotfix_page.h"
 #include "ziparchive.h"
 
 TEST(HotfixWithoutCom, NoConnectionIsMade) {

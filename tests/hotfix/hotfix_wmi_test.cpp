@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "hotfix.h"
 #include "hotfix_archive_paths.h"
-#include "hotfix_page.h"
 #include "ziparchive.h"
 
 namespace {

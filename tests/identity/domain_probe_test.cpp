@@ -1,7 +1,7 @@
 // The domain probe's thread: what the call returns reaches the entry, the
 // platform's "not implemented" exception counts as not supported, and any other
 // exception is left to the filter that was there before.
-#include "machine_identity.h"
+#include "identity.h"
 #include "sysfacts_test_util.h"
 
 #include <gtest/gtest.h>

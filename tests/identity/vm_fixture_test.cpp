@@ -1,6 +1,6 @@
 // The virtual-machine detector against registry fixtures in a private prefix: PCI
 // device keys and raw SMBIOS tables of each hypervisor, written where Windows keeps them.
-#include "machine_identity.h"
+#include "identity.h"
 #include "sysfacts_test_util.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "directory_listing.h"
+#include "listing.h"
 #include "test_support.h"
 #include "user_files.h"
 #include "ziparchive.h"

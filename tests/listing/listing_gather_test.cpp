@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "directory_listing.h"
+#include "listing.h"
 #include "product_version.h"
 #include "test_support.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "allocation_counter.h"
-#include "registry_export.h"
+#include "registry.h"
 #include "registry_format.h"
 #include "value_bytes.h"
 #include "shared_helpers.h"

@@ -1,6 +1,6 @@
 // Service entries of a service that the test installs, starts, stops and removes
 // with the platform's service tool, in a private prefix.
-#include "service_status.h"
+#include "service.h"
 #include "sysfacts_test_util.h"
 
 #include <gtest/gtest.h>

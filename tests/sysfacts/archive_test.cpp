@@ -1,7 +1,7 @@
 // The collectors' entries in a real package; check_sysfacts_archives.py reads it back.
-#include "machine_identity.h"
+#include "identity.h"
 #include "os_version.h"
-#include "service_status.h"
+#include "service.h"
 #include "sysfacts_test_util.h"
 #include "ziparchive.h"
 
