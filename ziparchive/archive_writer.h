@@ -99,6 +99,9 @@ struct ArchiveWriter {
     uint64_t inputBytesRead;
     uint64_t dataBytesWritten;
     uint8_t ioBuffer[IO_BUFFER_SIZE];
+    // Made by the first deflated entry and kept until the close: a context
+    // per entry would cost more than compressing most entries.
+    DeflateContext* deflateContext;
 };
 
 // --- Container (zip_writer.cpp) ---------------------------------------------

@@ -476,6 +476,38 @@ TEST(Deflate, FreshContextAfterAFailedEntry)
     EXPECT_EQ(r.compressed.stream, compress(input).stream);
 }
 
+TEST(Deflate, OneContextForManyEntriesGivesTheStreamsOfNewOnes)
+{
+    // As the archive writer uses it: whatever an entry leaves behind (a slid
+    // window, a latched error, lost output) must not show in the next stream.
+    CompressOptions failing;
+    failing.failWritesAfter = 1;
+    struct Entry {
+        Bytes input;
+        CompressOptions options;
+    };
+    const Entry entries[] = {
+        {textLike(300000, 101), {}},
+        {textLike(5000, 102), {}},
+        {randomBytes(100000, 103), {}},
+        {Bytes(), {}},
+        {Bytes{'z'}, {}},
+        {textLike(400000, 104), failing},
+        {concat({textLike(70000, 105), repeated('a', 3000)}), {}},
+        {textLike(20000, 106), {}},
+    };
+    DeflateContext* shared = createDeflateContext();
+    ASSERT_NE(shared, nullptr);
+    for (size_t i = 0; i < sizeof entries / sizeof entries[0]; ++i) {
+        CompressResult reused = compressOn(*shared, entries[i].input, entries[i].options);
+        CompressResult fresh = compress(entries[i].input, entries[i].options);
+        EXPECT_TRUE(reused.stream == fresh.stream) << "entry " << i;
+        EXPECT_EQ(reused.reportedSize, fresh.reportedSize) << "entry " << i;
+        EXPECT_EQ(reused.errorText, fresh.errorText) << "entry " << i;
+    }
+    destroyDeflateContext(shared);
+}
+
 TEST(Deflate, MissingCallbacksAreRefused)
 {
     DeflateContext* context = createDeflateContext();
