@@ -68,6 +68,7 @@ const uint32_t CHAIN_LINKS = 4;
 struct alignas(8) ChainEntry {
     uint16_t link[CHAIN_LINKS];
 };
+static_assert(sizeof(ChainEntry) == 2 * CHAIN_LINKS, "the matcher moves an entry's links as 32-bit words");
 
 // About 490 KiB, so it lives on the heap (createDeflateContext), never on the
 // stack. The archive writer keeps one for the archive's life; runDeflate

@@ -35,13 +35,27 @@ inline uint32_t insertString(DeflateContext& c, uint32_t p)
 {
     c.hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
     uint32_t candidate = c.hashHead[c.hash];
-    uint64_t older;
-    std::memcpy(&older, &c.chain[candidate & HASH_MASK], sizeof older);
-    // Little-endian: link[0] is the low 16 bits.
-    uint64_t links = (older << 16) | candidate;
-    std::memcpy(&c.chain[p & HASH_MASK], &links, sizeof links);
+    // The links as 32-bit words, shifted by one link in registers
+    // (little-endian: link[0] is the low half of the first word).
+    const uint32_t words = CHAIN_LINKS / 2;
+    uint32_t older[words], newer[words];
+    std::memcpy(older, &c.chain[candidate & HASH_MASK], sizeof older);
+    newer[0] = (older[0] << 16) | candidate;
+    for (uint32_t i = 1; i < words; ++i)
+        newer[i] = (older[i] << 16) | (older[i - 1] >> 16);
+    std::memcpy(&c.chain[p & HASH_MASK], newer, sizeof newer);
     c.hashHead[c.hash] = uint16_t(p);
     return candidate;
+}
+
+// Starts the loads that inserting the next position will wait on (its hash
+// head and that head's chain entry), so that they overlap the search at this
+// one. Reads only; nothing depends on the values.
+inline void touchNextInsertion(const DeflateContext& c)
+{
+    uint32_t nextHash = ((c.hash << HASH_SHIFT) ^ c.window[c.position + 3]) & HASH_MASK;
+    uint32_t head = *static_cast<const volatile uint16_t*>(&c.hashHead[nextHash]);
+    (void)*static_cast<const volatile uint16_t*>(&c.chain[head & HASH_MASK].link[0]);
 }
 
 inline uint32_t load32(const uint8_t* p)
@@ -300,8 +314,6 @@ uint32_t searchMatchChain(DeflateContext& c, uint32_t candidate)
     const uint8_t* const window = c.window;
     const uint8_t* const scan = window + position;
     const ChainEntry* const chain = c.chain;
-    // A link is followed when limit < link < position: one unsigned test.
-    const uint32_t span = position - limit - 1;
     QuickTest test = quickTestFor(scan, bestLength);
     // Compares one candidate; true when its match is long enough to stop.
     auto endsSearch = [&](uint32_t candidate) {
@@ -318,37 +330,47 @@ uint32_t searchMatchChain(DeflateContext& c, uint32_t candidate)
         test = quickTestFor(scan, bestLength);
         return false;
     };
+    // Follows a link: the chain ends at or below limit; a link not below
+    // position is a broken chain. One unsigned test for both.
+    const uint32_t lowest = limit + 1;
+    const uint32_t span = position - lowest;
+    auto endsAt = [&](uint32_t link) {
+        if (link - lowest >= span) {
+            if (link > limit)
+                latch(c, "no future");
+            return true;
+        }
+        return endsSearch(link);
+    };
 
-    // Each entry holds the next four links. The entry after it, that of its
-    // last link, is loaded as soon as the links are known, so that its wait
-    // overlaps the comparisons of these four candidates.
+    if (endsSearch(candidate))
+        return bestLength;
+    // The budget counts the candidates compared, this one included; it is
+    // taken four links at a time. Each entry holds the next four links; the
+    // entry after it, that of its last link, is loaded as soon as the links
+    // are known, so that its wait overlaps the four comparisons.
+    uint32_t remaining = budget - 1;
     const uint16_t* links = chain[candidate & HASH_MASK].link;
-    uint32_t next = links[0];
-    for (;;) {
+    uint32_t first = links[0];
+    while (remaining >= CHAIN_LINKS) {
         const uint16_t* aheadLinks = chain[links[CHAIN_LINKS - 1] & HASH_MASK].link;
         const uint32_t aheadFirst = aheadLinks[0];
-        if (endsSearch(candidate))
+        if (endsAt(first))
             return bestLength;
-        for (uint32_t k = 1;; ++k) {
-            if (next - limit - 1 >= span) {
-                // At or below limit: the chain ends here. Not below position:
-                // a broken chain, reported once the budget allows a look at it.
-                if (next > limit && --budget != 0)
-                    latch(c, "no future");
+#pragma GCC unroll 8
+        for (uint32_t k = 1; k < CHAIN_LINKS; ++k)
+            if (endsAt(links[k]))
                 return bestLength;
-            }
-            if (--budget == 0)
-                return bestLength;
-            candidate = next;
-            if (k == CHAIN_LINKS)
-                break;
-            next = links[k];
-            if (endsSearch(candidate))
-                return bestLength;
-        }
+        remaining -= CHAIN_LINKS;
         links = aheadLinks;
-        next = aheadFirst;
+        first = aheadFirst;
     }
+    if (remaining != 0 && endsAt(first))
+        return bestLength;
+    for (uint32_t k = 1; k < remaining; ++k)
+        if (endsAt(links[k]))
+            return bestLength;
+    return bestLength;
 }
 
 uint32_t compressLazy(DeflateContext& c)
@@ -362,6 +384,9 @@ uint32_t compressLazy(DeflateContext& c)
         uint32_t candidate = 0;
         if (c.lookahead >= MIN_MATCH_LENGTH)
             candidate = insertString(c, c.position);
+
+        if (c.lookahead > MIN_MATCH_LENGTH)
+            touchNextInsertion(c);
 
         c.previousLength = matchLength;
         const uint32_t previousMatch = c.matchStart;

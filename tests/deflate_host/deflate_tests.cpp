@@ -125,6 +125,18 @@ TEST(Crc32, KnownValuesAndContinuation)
                                        data.data() + offset + split, n - split);
             ASSERT_EQ(crc, bitwise(data.data() + offset, n)) << offset << "/" << split;
         }
+
+    // Long runs are folded in several stretches at once and joined: lengths
+    // around the stretch sizes, and splits that leave a stretch part done.
+    Bytes longData = randomBytes(40000, 8);
+    for (uint32_t n : {6143u, 6144u, 6145u, 12295u, 18432u, 39999u})
+        for (uint32_t split : {0u, 1u, 2047u, 6144u}) {
+            if (split > n)
+                continue;
+            const uint8_t* p = longData.data() + 1;
+            uint32_t crc = updateCrc32(updateCrc32(0, p, split), p + split, n - split);
+            ASSERT_EQ(crc, bitwise(p, n)) << n << "/" << split;
+        }
 }
 
 TEST(Deflate, EmptyInputIsOneFixedEndOfBlock)
