@@ -70,7 +70,7 @@ struct alignas(8) ChainEntry {
 };
 static_assert(sizeof(ChainEntry) == 2 * CHAIN_LINKS, "the matcher moves an entry's links as 32-bit words");
 
-// About 490 KiB, so it lives on the heap (createDeflateContext), never on the
+// About 492 KiB, so it lives on the heap (createDeflateContext), never on the
 // stack. The archive writer keeps one for the archive's life; runDeflate
 // resets, for every entry, all that the compressor reads before it writes it.
 struct DeflateContext {

@@ -30,7 +30,9 @@ inline bool endsInput(uint32_t readResult)
 // entry takes the candidate and the first three links of the candidate's own
 // entry. Where that entry already belongs to a newer position (the candidate
 // is 32768 or more back) the copied links are wrong, but a walk never reaches
-// them: it stops at the candidate, which is then too far back.
+// them: it stops at the candidate, which is then too far back. Likewise the
+// links behind a 0, which may be left from an earlier entry: a walk stops at
+// the 0. So the links a walk follows are those of the one-link chain.
 inline uint32_t insertString(DeflateContext& c, uint32_t p)
 {
     c.hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
