@@ -2,7 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks to build and test the project.
 # Idempotent: quiet and quick when everything is already there.
 set -e
-PACKAGES="cmake ninja-build googletest mingw-w64 g++-mingw-w64-i686-posix wine wine32 wine64 xvfb xdotool unzip zlib1g-dev python3 perl clang"
+PACKAGES="cmake ninja-build googletest mingw-w64 g++-mingw-w64-i686-posix wine wine32 wine64 xvfb xdotool unzip zlib1g-dev libz-mingw-w64-dev python3 perl clang"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 

@@ -108,6 +108,9 @@ struct ArchiveWriter {
     // not offered to the disk, since the add fails anyway.
     bool dataOutputLost;
     uint8_t ioBuffer[IO_BUFFER_SIZE];
+    // Made by the first deflated entry and kept until the close: a context
+    // per entry would cost more than compressing most entries.
+    DeflateContext* deflateContext;
 };
 
 // --- Container (zip_writer.cpp) ---------------------------------------------

@@ -60,14 +60,29 @@ struct TreeDescriptor {
     int32_t maxCode;  // largest code with a nonzero frequency, set per block
 };
 
-// One per entry; about 300 KiB, so it lives on the heap
-// (createDeflateContext), never on the stack.
+// The next links of a window position's hash chain: link[0] is the previous
+// position with the same hash (0 = none), link[1] the one before that, and so
+// on. One load gives a search four links, so the walk waits on memory once per
+// four candidates instead of once per candidate.
+const uint32_t CHAIN_LINKS = 4;
+struct alignas(8) ChainEntry {
+    uint16_t link[CHAIN_LINKS];
+};
+static_assert(sizeof(ChainEntry) == 2 * CHAIN_LINKS, "the matcher moves an entry's links as 32-bit words");
+
+// About 492 KiB, so it lives on the heap (createDeflateContext), never on the
+// stack. The archive writer keeps one for the archive's life; runDeflate
+// resets, for every entry, all that the compressor reads before it writes it.
 struct DeflateContext {
+    // Set by the caller before each runDeflate.
     void* owner;  // the ArchiveWriter; not owned
-    int32_t level;
     DeflateReadCallback readCallback;
     DeflateFlushCallback flushCallback;
+    uint8_t* outputBuffer;  // not owned
+    uint32_t outputSize;
 
+    // Per-entry state, cleared as a whole at the start of every entry.
+    int32_t level;
     HuffmanNode literalTree[HEAP_SIZE];
     HuffmanNode distanceTree[2 * DISTANCE_CODES + 1];
     HuffmanNode staticLiteralTree[FIXED_LITERAL_CODES];
@@ -86,9 +101,6 @@ struct DeflateContext {
     int32_t lengthBase[29];
     int32_t distanceBase[DISTANCE_CODES];
 
-    uint8_t literalBuffer[SYMBOL_BUFFER_SIZE];
-    uint16_t distanceBuffer[SYMBOL_BUFFER_SIZE];
-    uint8_t flagBuffer[FLAG_BUFFER_SIZE];
     uint32_t literalCount;
     uint32_t distanceCount;
     uint32_t flagCount;
@@ -102,16 +114,9 @@ struct DeflateContext {
     int32_t flushMode;
     uint32_t bitBuffer;
     int32_t bitCount;
-    uint8_t* outputBuffer;  // not owned
     uint32_t outputFill;
-    uint32_t outputSize;
     uint32_t bitsSent;
 
-    uint8_t window[WINDOW_SIZE];
-    // Window positions (below 65536) in 16 bits: half the cache footprint
-    // of the chain walk, which dominates the compressor's time.
-    uint16_t chain[WINDOW_HALF];
-    uint16_t hashHead[HASH_SIZE];
     uint32_t windowSize;
     int32_t blockStart;
     int32_t slideEnabled;
@@ -127,6 +132,20 @@ struct DeflateContext {
     int32_t niceLength;
 
     const char* errorText;  // latched; nullptr = no error
+    // End of the per-entry state.
+
+    // Cleared per entry by runDeflate (hashHead; window, whose bytes past
+    // the input a comparison may read), or written before they are read (a
+    // chain entry when its position is inserted, the symbol buffers up to
+    // their counts).
+    uint16_t hashHead[HASH_SIZE];
+    // Window positions (below 65536) in 16 bits: half the cache footprint
+    // of the chain walk, which dominates the compressor's time.
+    ChainEntry chain[WINDOW_HALF];
+    uint8_t window[WINDOW_SIZE];
+    uint8_t literalBuffer[SYMBOL_BUFFER_SIZE];
+    uint16_t distanceBuffer[SYMBOL_BUFFER_SIZE];
+    uint8_t flagBuffer[FLAG_BUFFER_SIZE];
 };
 
 // Records a failed consistency check; a later text replaces an earlier one and
@@ -144,11 +163,12 @@ void destroyDeflateContext(DeflateContext* context);
 void resetDeflateContext(DeflateContext& context);
 
 // Compresses the whole input of one entry. Before the call, on a context from
-// createDeflateContext, the caller sets owner, readCallback, flushCallback,
-// outputBuffer and outputSize (at least 2 bytes; the writer gives its
-// 16384-byte ioBuffer). Returns the compressed size in bytes, which equals
-// the bytes handed to flushCallback; errorText is set when the stream
-// cannot be trusted (an internal check failed, or output was lost).
+// createDeflateContext (new, or used for earlier entries), the caller sets
+// owner, readCallback, flushCallback, outputBuffer and outputSize (at least 2
+// bytes; the writer gives its 16384-byte ioBuffer). Returns the compressed
+// size in bytes, which equals the bytes handed to flushCallback; errorText is
+// set when the stream cannot be trusted (an internal check failed, or output
+// was lost). An entry's stream does not depend on what the context did before.
 uint32_t runDeflate(DeflateContext& context);
 
 // Extra bits per length code (257..285), distance code and code-length code.
@@ -163,8 +183,60 @@ void loadMoreInput(DeflateContext& context);
 
 // Block coder.
 void ct_init(DeflateContext& context);
-int ct_tally(DeflateContext& context, uint32_t distance, uint32_t lengthOrLiteral);
+// Adds a literal (distance 0) or a match of length lengthOrLiteral + 3 to the
+// open block; nonzero when the block should end here.
+inline int ct_tally(DeflateContext& context, uint32_t distance, uint32_t lengthOrLiteral);
 uint32_t finishBlock(DeflateContext& context, const uint8_t* bytes, uint32_t blockLength, bool last);
 // Smallest coded size in bytes (fixed or dynamic, header bits included) of
 // the open block as it stands; leaves the block untouched.
 uint32_t codedBlockSize(DeflateContext& context);
+
+// ---- tally, inline: the matcher calls it once per symbol -----------------------
+
+const uint32_t LENGTH_CODE_BASE = 257;
+const uint32_t EARLY_END_INTERVAL = 4096;
+const uint32_t MAX_BLOCK_SYMBOLS = SYMBOL_BUFFER_SIZE - 1;
+
+// DISTANCE_CODES (no code) for a value beyond the table.
+inline uint32_t distanceCode(const DeflateContext& c, uint32_t distanceMinusOne)
+{
+    if (distanceMinusOne < 256)
+        return c.distanceToCode[distanceMinusOne];
+    if (distanceMinusOne < WINDOW_HALF)
+        return c.distanceToCode[256 + (distanceMinusOne >> 7)];
+    return DISTANCE_CODES;
+}
+
+// Counts a match; latches "ct_tally: bad match" for one the block cannot code.
+void tallyBadMatch(DeflateContext& context, uint32_t distanceMinusOne, uint32_t lengthMinus3);
+// Whether the block, at a multiple of EARLY_END_INTERVAL symbols, codes so
+// poorly by a rough estimate that a new block with trees of its own may do better.
+bool blockEndsEarly(const DeflateContext& context);
+
+inline int ct_tally(DeflateContext& c, uint32_t distance, uint32_t lengthOrLiteral)
+{
+    c.literalBuffer[c.literalCount++] = uint8_t(lengthOrLiteral);
+    if (distance == 0) {
+        c.literalTree[lengthOrLiteral & 0xFF].freqOrCode++;
+    } else {
+        uint32_t v = (distance - 1) & 0xFFFF;
+        uint32_t code = distanceCode(c, v);
+        if (v >= MAX_MATCH_DISTANCE || (lengthOrLiteral & 0xFFFF) > 255 || code >= DISTANCE_CODES) {
+            tallyBadMatch(c, v, lengthOrLiteral);
+        } else {
+            c.literalTree[LENGTH_CODE_BASE + c.lengthToCode[lengthOrLiteral]].freqOrCode++;
+            c.distanceTree[code].freqOrCode++;
+        }
+        c.distanceBuffer[c.distanceCount++] = uint16_t(v);
+        c.pendingFlags |= c.flagBit;
+    }
+    c.flagBit = uint8_t(c.flagBit << 1);
+    if ((c.literalCount & 7) == 0) {
+        c.flagBuffer[c.flagCount++] = c.pendingFlags;
+        c.pendingFlags = 0;
+        c.flagBit = 1;
+        if ((c.literalCount % EARLY_END_INTERVAL) == 0 && blockEndsEarly(c))
+            return 1;
+    }
+    return c.literalCount == MAX_BLOCK_SYMBOLS || c.distanceCount == SYMBOL_BUFFER_SIZE;
+}

@@ -16,23 +16,10 @@ namespace {
 const uint8_t BIT_LENGTH_ORDER[BIT_LENGTH_CODES] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
 const uint32_t END_OF_BLOCK = 256;
-const uint32_t LENGTH_CODE_BASE = 257;
 const uint32_t MAX_CODE_LENGTH = 15;
 const uint32_t REPEAT_PREVIOUS = 16;  // 3..6 times, 2 extra bits
 const uint32_t REPEAT_ZERO_SHORT = 17;  // 3..10 zeros, 3 extra bits
 const uint32_t REPEAT_ZERO_LONG = 18;   // 11..138 zeros, 7 extra bits
-const uint32_t EARLY_END_INTERVAL = 4096;
-const uint32_t MAX_BLOCK_SYMBOLS = SYMBOL_BUFFER_SIZE - 1;
-
-// DISTANCE_CODES (no code) for a value beyond the table.
-inline uint32_t distanceCode(const DeflateContext& c, uint32_t distanceMinusOne)
-{
-    if (distanceMinusOne < 256)
-        return c.distanceToCode[distanceMinusOne];
-    if (distanceMinusOne < WINDOW_HALF)
-        return c.distanceToCode[256 + (distanceMinusOne >> 7)];
-    return DISTANCE_CODES;
-}
 
 uint32_t reverseBits(uint32_t code, uint32_t length)
 {
@@ -522,43 +509,25 @@ void ct_init(DeflateContext& c)
     startBlock(c);
 }
 
-int ct_tally(DeflateContext& c, uint32_t distance, uint32_t lengthOrLiteral)
+void tallyBadMatch(DeflateContext& c, uint32_t distanceMinusOne, uint32_t lengthMinus3)
 {
-    c.literalBuffer[c.literalCount++] = uint8_t(lengthOrLiteral);
-    if (distance == 0) {
-        c.literalTree[lengthOrLiteral & 0xFF].freqOrCode++;
-    } else {
-        uint32_t v = (distance - 1) & 0xFFFF;
-        uint32_t code = distanceCode(c, v);
-        if (v >= MAX_MATCH_DISTANCE || (lengthOrLiteral & 0xFFFF) > 255 ||
-            code >= DISTANCE_CODES) {
-            latch(c, "ct_tally: bad match");
-            if (code >= DISTANCE_CODES)
-                code = DISTANCE_CODES - 1;  // keep the count in bounds
-        }
-        c.literalTree[LENGTH_CODE_BASE + c.lengthToCode[lengthOrLiteral & 0xFF]].freqOrCode++;
-        c.distanceTree[code].freqOrCode++;
-        c.distanceBuffer[c.distanceCount++] = uint16_t(v);
-        c.pendingFlags |= c.flagBit;
-    }
-    c.flagBit = uint8_t(c.flagBit << 1);
-    if ((c.literalCount & 7) == 0) {
-        c.flagBuffer[c.flagCount++] = c.pendingFlags;
-        c.pendingFlags = 0;
-        c.flagBit = 1;
-    }
+    latch(c, "ct_tally: bad match");
+    uint32_t code = distanceCode(c, distanceMinusOne);
+    if (code >= DISTANCE_CODES)
+        code = DISTANCE_CODES - 1;  // keep the count in bounds
+    c.literalTree[LENGTH_CODE_BASE + c.lengthToCode[lengthMinus3 & 0xFF]].freqOrCode++;
+    c.distanceTree[code].freqOrCode++;
+}
 
-    // End early when the block has few matches and codes poorly by a rough
-    // estimate: a new block may do better with trees of its own.
-    if (c.level > 2 && (c.literalCount % EARLY_END_INTERVAL) == 0) {
-        uint32_t estimate = c.literalCount * 8;
-        for (uint32_t d = 0; d < DISTANCE_CODES; ++d)
-            estimate += c.distanceTree[d].freqOrCode * uint32_t(5 + DISTANCE_EXTRA_BITS[d]);
-        uint32_t inputCovered = c.position - uint32_t(c.blockStart);
-        if (c.distanceCount < c.literalCount / 2 && estimate / 8 < inputCovered / 2)
-            return 1;
-    }
-    return c.literalCount == MAX_BLOCK_SYMBOLS || c.distanceCount == SYMBOL_BUFFER_SIZE;
+bool blockEndsEarly(const DeflateContext& c)
+{
+    if (c.level <= 2)
+        return false;
+    uint32_t estimate = c.literalCount * 8;
+    for (uint32_t d = 0; d < DISTANCE_CODES; ++d)
+        estimate += c.distanceTree[d].freqOrCode * uint32_t(5 + DISTANCE_EXTRA_BITS[d]);
+    uint32_t inputCovered = c.position - uint32_t(c.blockStart);
+    return c.distanceCount < c.literalCount / 2 && estimate / 8 < inputCovered / 2;
 }
 
 uint32_t codedBlockSize(DeflateContext& c)

@@ -26,39 +26,121 @@ inline bool endsInput(uint32_t readResult)
     return readResult == DEFLATE_READ_END || readResult == DEFLATE_READ_FAILED;
 }
 
-// Returns the previous position with the same hash (0 = none).
+// Returns the previous position with the same hash (0 = none). The new chain
+// entry takes the candidate and the first three links of the candidate's own
+// entry. Where that entry already belongs to a newer position (the candidate
+// is 32768 or more back) the copied links are wrong, but a walk never reaches
+// them: it stops at the candidate, which is then too far back. Likewise the
+// links behind a 0, which may be left from an earlier entry: a walk stops at
+// the 0. So the links a walk follows are those of the one-link chain.
 inline uint32_t insertString(DeflateContext& c, uint32_t p)
 {
     c.hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
     uint32_t candidate = c.hashHead[c.hash];
-    c.chain[p & HASH_MASK] = uint16_t(candidate);
+    // The links as 32-bit words, shifted by one link in registers
+    // (little-endian: link[0] is the low half of the first word).
+    const uint32_t words = CHAIN_LINKS / 2;
+    uint32_t older[words], newer[words];
+    std::memcpy(older, &c.chain[candidate & HASH_MASK], sizeof older);
+    newer[0] = (older[0] << 16) | candidate;
+    for (uint32_t i = 1; i < words; ++i)
+        newer[i] = (older[i] << 16) | (older[i - 1] >> 16);
+    std::memcpy(&c.chain[p & HASH_MASK], newer, sizeof newer);
     c.hashHead[c.hash] = uint16_t(p);
     return candidate;
 }
 
-inline uint64_t load64(const uint8_t* p)
+// Starts the loads that inserting the next position will wait on (its hash
+// head and that head's chain entry), so that they overlap the search at this
+// one. Reads only; nothing depends on the values.
+inline void touchNextInsertion(const DeflateContext& c)
 {
-    uint64_t value;
+    uint32_t nextHash = ((c.hash << HASH_SHIFT) ^ c.window[c.position + 3]) & HASH_MASK;
+    uint32_t head = *static_cast<const volatile uint16_t*>(&c.hashHead[nextHash]);
+    (void)*static_cast<const volatile uint16_t*>(&c.chain[head & HASH_MASK].link[0]);
+}
+
+inline uint32_t load32(const uint8_t* p)
+{
+    uint32_t value;
     std::memcpy(&value, p, sizeof value);
     return value;
 }
 
-inline uint16_t load16(const uint8_t* p)
+// The widest word the machine compares in one step.
+typedef uintptr_t Word;
+
+inline Word loadWord(const uint8_t* p)
 {
-    uint16_t value;
+    Word value;
     std::memcpy(&value, p, sizeof value);
     return value;
 }
 
-inline uint32_t firstDifferentByte(uint64_t difference)
+inline uint32_t firstDifferentByte(Word difference)
 {
     // Words are loaded little-endian: the lowest set bit is the first byte.
-    return uint32_t(__builtin_ctzll(difference)) >> 3;
+    if (sizeof(Word) == 8)
+        return uint32_t(__builtin_ctzll(difference)) >> 3;
+    return uint32_t(__builtin_ctz(uint32_t(difference))) >> 3;
 }
 
-inline uint16_t rebase(uint32_t value)
+// How many leading bytes of scan and match are equal, at most 258, given that
+// bytes 0 to 2 are (bytes 0 and 1 by the quick test, byte 2 by the hash).
+// Never reads past offset 258. Out of line: few candidates get this far, and
+// the walk keeps its registers.
+__attribute__((noinline)) uint32_t matchedLength(const uint8_t* scan, const uint8_t* match)
 {
-    return uint16_t(value >= WINDOW_HALF ? value - WINDOW_HALF : 0);
+    uint32_t length = MIN_MATCH_LENGTH;
+    do {
+        Word difference = loadWord(scan + length) ^ loadWord(match + length);
+        if (difference != 0) {
+            length += firstDifferentByte(difference);
+            return length < MAX_MATCH_LENGTH ? length : MAX_MATCH_LENGTH;
+        }
+        length += sizeof(Word);
+    } while (length < MAX_MATCH_LENGTH);
+    return MAX_MATCH_LENGTH;
+}
+
+// The quick rejection. A candidate can beat bestLength only if bytes 0 to
+// bestLength all equal the scan's, so any of them may be tested: the four up
+// to bestLength and the first four (bytes 0 to 2 while bestLength is 2).
+// It rejects every candidate that the two byte pairs would, and more of them,
+// but none that the full comparison would have taken.
+struct QuickTest {
+    uint32_t endOffset;
+    uint32_t endWord;
+    uint32_t startWord;
+    uint32_t mask;
+};
+
+inline QuickTest quickTestFor(const uint8_t* scan, uint32_t bestLength)
+{
+    QuickTest t;
+    t.endOffset = bestLength >= 3 ? bestLength - 3 : 0;
+    t.mask = bestLength >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
+    t.endWord = load32(scan + t.endOffset);
+    t.startWord = load32(scan);
+    return t;
+}
+
+inline bool mayBeLonger(const QuickTest& t, const uint8_t* match)
+{
+    return (((load32(match + t.endOffset) ^ t.endWord) | (load32(match) ^ t.startWord)) & t.mask) == 0;
+}
+
+// Both hash tables hold 16-bit positions; two are rebased per 32-bit step:
+// v becomes v - 32768 when its top bit is set (v & 0x7FFF), else 0.
+void rebaseHalfWords(void* table, size_t bytes)
+{
+    uint8_t* p = static_cast<uint8_t*>(table);
+    for (size_t i = 0; i < bytes; i += 4) {
+        uint32_t w;
+        std::memcpy(&w, p + i, 4);
+        w &= ((w >> 15) & 0x00010001u) * 0x7FFFu;
+        std::memcpy(p + i, &w, 4);
+    }
 }
 
 void slideWindow(DeflateContext& c)
@@ -67,10 +149,28 @@ void slideWindow(DeflateContext& c)
     c.matchStart -= WINDOW_HALF;
     c.position -= WINDOW_HALF;
     c.blockStart -= int32_t(WINDOW_HALF);
-    for (uint32_t i = 0; i < HASH_SIZE; ++i)
-        c.hashHead[i] = rebase(c.hashHead[i]);
-    for (uint32_t i = 0; i < WINDOW_HALF; ++i)
-        c.chain[i] = rebase(c.chain[i]);
+    rebaseHalfWords(c.hashHead, sizeof c.hashHead);
+    rebaseHalfWords(c.chain, sizeof c.chain);
+}
+
+void setDescriptors(DeflateContext& c)
+{
+    c.literalDesc = {c.literalTree, c.staticLiteralTree, LENGTH_EXTRA_BITS, 257, 286, 15, 0};
+    c.distanceDesc = {c.distanceTree, c.staticDistanceTree, DISTANCE_EXTRA_BITS, 0, 30, 15, 0};
+    c.bitLengthDesc = {c.bitLengthTree, nullptr, BIT_LENGTH_EXTRA_BITS, 0, 19, 7, 0};
+}
+
+// Brings a context, new or used for earlier entries, to the state a new
+// context has, as far as anything the entry reads before writing it: the
+// per-entry fields and the window (a comparison near the end of the input
+// reads bytes past it). hashHead is cleared by runDeflate.
+void startEntry(DeflateContext& c)
+{
+    uint8_t* first = reinterpret_cast<uint8_t*>(&c.level);
+    uint8_t* end = reinterpret_cast<uint8_t*>(&c.errorText + 1);
+    std::memset(first, 0, size_t(end - first));
+    setDescriptors(c);
+    std::memset(c.window, 0, sizeof c.window);
 }
 
 inline const uint8_t* blockBytes(const DeflateContext& c)
@@ -119,13 +219,12 @@ void resetDeflateContext(DeflateContext& c)
 {
     // memset, not assignment: a temporary of this size would not fit a thread stack.
     std::memset(&c, 0, sizeof c);
-    c.literalDesc = {c.literalTree, c.staticLiteralTree, LENGTH_EXTRA_BITS, 257, 286, 15, 0};
-    c.distanceDesc = {c.distanceTree, c.staticDistanceTree, DISTANCE_EXTRA_BITS, 0, 30, 15, 0};
-    c.bitLengthDesc = {c.bitLengthTree, nullptr, BIT_LENGTH_EXTRA_BITS, 0, 19, 7, 0};
+    setDescriptors(c);
 }
 
 uint32_t runDeflate(DeflateContext& c)
 {
+    startEntry(c);
     c.level = DEFLATE_LEVEL;
     c.errorText = nullptr;
     c.staticDistanceTree[0].parentOrLength = 0;
@@ -200,50 +299,79 @@ uint32_t searchMatchChain(DeflateContext& c, uint32_t candidate)
     if (c.previousLength >= c.goodLength)
         budget >>= 2;
     uint32_t bestLength = c.previousLength;
-    const uint32_t limit = c.position > MAX_MATCH_DISTANCE ? c.position - MAX_MATCH_DISTANCE : 0;
+    const uint32_t position = c.position;
+    const uint32_t limit = position > MAX_MATCH_DISTANCE ? position - MAX_MATCH_DISTANCE : 0;
     const uint32_t niceLength = uint32_t(c.niceLength);
 
     // The comparison reads up to window[position + 258]; never search where
     // that would leave the window.
-    if (c.position > c.windowSize - REFILL_THRESHOLD || c.windowSize > WINDOW_SIZE) {
+    if (position > c.windowSize - REFILL_THRESHOLD || c.windowSize > WINDOW_SIZE) {
         latch(c, "insufficient lookahead");
         return bestLength;
     }
-    const uint8_t* const scan = c.window + c.position;
-    const uint16_t scanStart = load16(scan);
-
-    do {
-        if (candidate >= c.position) {
-            latch(c, "no future");
-            break;
+    if (candidate >= position) {
+        latch(c, "no future");
+        return bestLength;
+    }
+    const uint8_t* const window = c.window;
+    const uint8_t* const scan = window + position;
+    const ChainEntry* const chain = c.chain;
+    QuickTest test = quickTestFor(scan, bestLength);
+    // Compares one candidate; true when its match is long enough to stop.
+    auto endsSearch = [&](uint32_t candidate) {
+        const uint8_t* match = window + candidate;
+        if (!mayBeLonger(test, match))
+            return false;
+        uint32_t length = matchedLength(scan, match);
+        if (length <= bestLength)
+            return false;
+        c.matchStart = candidate;
+        bestLength = length;
+        if (length >= niceLength)
+            return true;
+        test = quickTestFor(scan, bestLength);
+        return false;
+    };
+    // Follows a link: the chain ends at or below limit; a link not below
+    // position is a broken chain. One unsigned test for both.
+    const uint32_t lowest = limit + 1;
+    const uint32_t span = position - lowest;
+    auto endsAt = [&](uint32_t link) {
+        if (link - lowest >= span) {
+            if (link > limit)
+                latch(c, "no future");
+            return true;
         }
-        const uint8_t* match = c.window + candidate;
-        if (load16(match + bestLength - 1) != load16(scan + bestLength - 1) ||
-            load16(match) != scanStart)
-            continue;
+        return endsSearch(link);
+    };
 
-        // Bytes 0 and 1 are equal and the hash makes byte 2 equal as well.
-        uint32_t length = MIN_MATCH_LENGTH;
-        for (;;) {
-            uint64_t difference = load64(scan + length) ^ load64(match + length);
-            if (difference != 0) {
-                length += firstDifferentByte(difference);
-                break;
-            }
-            length += 8;
-            if (length > MAX_MATCH_LENGTH)
-                break;
-        }
-        if (length > MAX_MATCH_LENGTH)
-            length = MAX_MATCH_LENGTH;
-
-        if (length > bestLength) {
-            c.matchStart = candidate;
-            bestLength = length;
-            if (length >= niceLength)
-                break;
-        }
-    } while ((candidate = c.chain[candidate & HASH_MASK]) > limit && --budget != 0);
+    if (endsSearch(candidate))
+        return bestLength;
+    // The budget counts the candidates compared, this one included; it is
+    // taken four links at a time. Each entry holds the next four links; the
+    // entry after it, that of its last link, is loaded as soon as the links
+    // are known, so that its wait overlaps the four comparisons.
+    uint32_t remaining = budget - 1;
+    const uint16_t* links = chain[candidate & HASH_MASK].link;
+    uint32_t first = links[0];
+    while (remaining >= CHAIN_LINKS) {
+        const uint16_t* aheadLinks = chain[links[CHAIN_LINKS - 1] & HASH_MASK].link;
+        const uint32_t aheadFirst = aheadLinks[0];
+        if (endsAt(first))
+            return bestLength;
+#pragma GCC unroll 8
+        for (uint32_t k = 1; k < CHAIN_LINKS; ++k)
+            if (endsAt(links[k]))
+                return bestLength;
+        remaining -= CHAIN_LINKS;
+        links = aheadLinks;
+        first = aheadFirst;
+    }
+    if (remaining != 0 && endsAt(first))
+        return bestLength;
+    for (uint32_t k = 1; k < remaining; ++k)
+        if (endsAt(links[k]))
+            return bestLength;
     return bestLength;
 }
 
@@ -258,6 +386,9 @@ uint32_t compressLazy(DeflateContext& c)
         uint32_t candidate = 0;
         if (c.lookahead >= MIN_MATCH_LENGTH)
             candidate = insertString(c, c.position);
+
+        if (c.lookahead > MIN_MATCH_LENGTH)
+            touchNextInsertion(c);
 
         c.previousLength = matchLength;
         const uint32_t previousMatch = c.matchStart;

@@ -312,7 +312,9 @@ uint32_t writeEndRecord(ArchiveWriter& writer, uint32_t count, uint32_t size, ui
 }
 
 ArchiveResult deflateEntry(ArchiveWriter& writer, ArchiveEntry& entry) {
-    DeflateContext* context = createDeflateContext();
+    if (writer.deflateContext == nullptr)
+        writer.deflateContext = createDeflateContext();
+    DeflateContext* context = writer.deflateContext;
     if (context == nullptr)
         return ARC_DEFLATE_FAILED;
     context->owner = &writer;
@@ -324,9 +326,7 @@ ArchiveResult deflateEntry(ArchiveWriter& writer, ArchiveEntry& entry) {
         deflateContextHook(*context);
     writer.compressedSize = runDeflate(*context);
     entry.flags |= FLAG_DEFLATE_MAXIMUM;
-    ArchiveResult result = context->errorText != nullptr ? ARC_DEFLATE_FAILED : ARC_OK;
-    destroyDeflateContext(context);
-    return result;
+    return context->errorText != nullptr ? ARC_DEFLATE_FAILED : ARC_OK;
 }
 
 ArchiveResult addEntry(ArchiveWriter& writer, const char* name, const void* source, uint32_t length,
@@ -478,6 +478,7 @@ ArchiveResult CloseArchive(ArchiveHandle* archive) {
     CloseHandle(writer->outputFile);
     writer->outputFile = nullptr;
     lastArchiveResult = result;
+    destroyDeflateContext(writer->deflateContext);
     delete writer;
     delete archive;
     return result;

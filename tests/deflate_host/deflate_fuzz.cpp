@@ -53,6 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                      result.stream.size(), message.c_str());
         std::abort();
     }
+    // The archive writer keeps one context for all entries: whatever the
+    // inputs before left in it, the stream must be that of a new context.
+    static DeflateContext* shared = createDeflateContext();
+    if (compressOn(*shared, input, options).stream != result.stream) {
+        std::fprintf(stderr, "a used context gave another stream for %zu bytes\n", input.size());
+        std::abort();
+    }
     return 0;
 }
 

@@ -50,24 +50,31 @@ void flushToMemory(void* owner, uint8_t* buffer, uint32_t* fill)
 
 }  // namespace
 
-CompressResult compress(const Bytes& input, const CompressOptions& options)
+CompressResult compressOn(DeflateContext& context, const Bytes& input, const CompressOptions& options)
 {
     CompressResult result;
     MemorySource source{&input, 0, &options, &result, 0};
     std::unique_ptr<uint8_t[]> output(new uint8_t[options.outputSize]);
+    context.owner = &source;
+    context.readCallback = readFromMemory;
+    context.flushCallback = flushToMemory;
+    context.outputBuffer = output.get();
+    context.outputSize = options.outputSize;
+    result.reportedSize = runDeflate(context);
+    if (context.errorText != nullptr)
+        result.errorText = context.errorText;
+    return result;
+}
+
+CompressResult compress(const Bytes& input, const CompressOptions& options)
+{
     DeflateContext* context = createDeflateContext();
     if (context == nullptr) {
+        CompressResult result;
         result.errorText = "no context";
         return result;
     }
-    context->owner = &source;
-    context->readCallback = readFromMemory;
-    context->flushCallback = flushToMemory;
-    context->outputBuffer = output.get();
-    context->outputSize = options.outputSize;
-    result.reportedSize = runDeflate(*context);
-    if (context->errorText != nullptr)
-        result.errorText = context->errorText;
+    CompressResult result = compressOn(*context, input, options);
     destroyDeflateContext(context);
     return result;
 }

@@ -29,7 +29,12 @@ struct CompressResult {
     uint32_t largestReadRequest = 0;
 };
 
+// On a new context.
 CompressResult compress(const Bytes& input, const CompressOptions& options = CompressOptions());
+// On a context that may have compressed other inputs before, as the archive
+// writer's does.
+CompressResult compressOn(DeflateContext& context, const Bytes& input,
+                          const CompressOptions& options = CompressOptions());
 
 // zlib raw inflate (zlib_inflate.cpp, host only); false with a message when
 // the stream is not valid or does not end where it should.

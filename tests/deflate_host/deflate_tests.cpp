@@ -125,6 +125,18 @@ TEST(Crc32, KnownValuesAndContinuation)
                                        data.data() + offset + split, n - split);
             ASSERT_EQ(crc, bitwise(data.data() + offset, n)) << offset << "/" << split;
         }
+
+    // Long runs are folded in several stretches at once and joined: lengths
+    // around the stretch sizes, and splits that leave a stretch part done.
+    Bytes longData = randomBytes(40000, 8);
+    for (uint32_t n : {6143u, 6144u, 6145u, 12295u, 18432u, 39999u})
+        for (uint32_t split : {0u, 1u, 2047u, 6144u}) {
+            if (split > n)
+                continue;
+            const uint8_t* p = longData.data() + 1;
+            uint32_t crc = updateCrc32(updateCrc32(0, p, split), p + split, n - split);
+            ASSERT_EQ(crc, bitwise(p, n)) << n << "/" << split;
+        }
 }
 
 TEST(Deflate, EmptyInputIsOneFixedEndOfBlock)
@@ -474,6 +486,38 @@ TEST(Deflate, FreshContextAfterAFailedEntry)
     Bytes input = textLike(50000, 82);
     RoundTrip r = roundTrip(input);
     EXPECT_EQ(r.compressed.stream, compress(input).stream);
+}
+
+TEST(Deflate, OneContextForManyEntriesGivesTheStreamsOfNewOnes)
+{
+    // As the archive writer uses it: whatever an entry leaves behind (a slid
+    // window, a latched error, lost output) must not show in the next stream.
+    CompressOptions failing;
+    failing.failWritesAfter = 1;
+    struct Entry {
+        Bytes input;
+        CompressOptions options;
+    };
+    const Entry entries[] = {
+        {textLike(300000, 101), {}},
+        {textLike(5000, 102), {}},
+        {randomBytes(100000, 103), {}},
+        {Bytes(), {}},
+        {Bytes{'z'}, {}},
+        {textLike(400000, 104), failing},
+        {concat({textLike(70000, 105), repeated('a', 3000)}), {}},
+        {textLike(20000, 106), {}},
+    };
+    DeflateContext* shared = createDeflateContext();
+    ASSERT_NE(shared, nullptr);
+    for (size_t i = 0; i < sizeof entries / sizeof entries[0]; ++i) {
+        CompressResult reused = compressOn(*shared, entries[i].input, entries[i].options);
+        CompressResult fresh = compress(entries[i].input, entries[i].options);
+        EXPECT_TRUE(reused.stream == fresh.stream) << "entry " << i;
+        EXPECT_EQ(reused.reportedSize, fresh.reportedSize) << "entry " << i;
+        EXPECT_EQ(reused.errorText, fresh.errorText) << "entry " << i;
+    }
+    destroyDeflateContext(shared);
 }
 
 TEST(Deflate, MissingCallbacksAreRefused)
