@@ -38,6 +38,17 @@ const wchar_t FAILED[] = L"Error. The ZRPK file could not be created!";
 const std::vector<int> COMPLETE_POSITIONS = {10, 5,  10, 15, 25, 30, 31, 32, 33, 34, 35, 36,
                                              37, 60, 65, 70, 75, 80, 85, 90, 94, 98, 100};
 
+// Position 98 stands only from the end of the last event-log step to the close,
+// which sets 100 at once, so a poller in another process can miss it on a busy
+// machine; every other position stands for at least one wait. The in-process
+// waits test sees every move, 98 included.
+std::vector<int> CompletePositionsAsSeen(const std::vector<int>& seen) {
+    std::vector<int> expected = COMPLETE_POSITIONS;
+    if (std::find(seen.begin(), seen.end(), 98) == seen.end())
+        expected.erase(std::find(expected.begin(), expected.end(), 98));
+    return expected;
+}
+
 const wchar_t* const STEP_LINES[] = {
     L">> Adding ZRPK version information ...\r\n",
     L">> Adding OS version information ...\r\n",
@@ -351,7 +362,7 @@ TEST_F(DossierkitRun, CompleteBuildReplacesTheOldPackageAndStartsTheUploadPage) 
     EXPECT_EQ(SUCCESS, run.boxes[1].text);
     EXPECT_EQ(0u, run.boxes[1].icon);
     EXPECT_TRUE(run.boxes[1].yes && run.boxes[1].no && !run.boxes[1].ok);
-    EXPECT_EQ(COMPLETE_POSITIONS, run.positions);
+    EXPECT_EQ(CompletePositionsAsSeen(run.positions), run.positions);
     EXPECT_EQ(CompleteLog(package), run.log);
 
     std::string bytes = ReadFileBytes(package);
@@ -396,7 +407,7 @@ TEST_F(DossierkitRun, WithoutAUsableInstallDirTheListerStepsAddNothing) {
         EXPECT_EQ(0u, run.exitCode);
         ASSERT_EQ(2u, run.boxes.size());
         EXPECT_EQ(SUCCESS, run.boxes[1].text);
-        EXPECT_EQ(COMPLETE_POSITIONS, run.positions);
+        EXPECT_EQ(CompletePositionsAsSeen(run.positions), run.positions);
         EXPECT_EQ(CompleteLog(package), run.log) << "both step lines are still logged";
         EXPECT_FALSE(FileExists(listerPidFile)) << "the lister never ran";
         KeepPackage(c.keep);
@@ -409,7 +420,7 @@ TEST_F(DossierkitRun, ListerThatWritesNothingAddsNoEntry) {
     SetEnvironmentVariableW(L"DK_LISTER_MODE", L"silent");
     RunRecord run = RunDossierkit({IDYES, IDNO});
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(COMPLETE_POSITIONS, run.positions);
+    EXPECT_EQ(CompletePositionsAsSeen(run.positions), run.positions);
     EXPECT_TRUE(FileExists(listerPidFile));
     KeepPackage(L"silent-lister.zrpk");
 }
@@ -418,7 +429,7 @@ TEST_F(DossierkitRun, ListerThatClosesItsOutputAndStaysIsEndedAfter15Seconds) {
     SetEnvironmentVariableW(L"DK_LISTER_MODE", L"linger");
     RunRecord run = RunDossierkit({IDYES, IDNO});
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(COMPLETE_POSITIONS, run.positions);
+    EXPECT_EQ(CompletePositionsAsSeen(run.positions), run.positions);
     EXPECT_GE(run.buildMs, 3200u + 15000u);
     KeepPackage(L"lingering-lister.zrpk");
     DWORD listerId = strtoul(ReadFileBytes(listerPidFile).c_str(), nullptr, 10);
@@ -513,7 +524,7 @@ TEST_F(DossierkitFrame, PackageThatCannotBeCompletedIsReportedAsNotCreated) {
     EXPECT_EQ(FAILED, run.boxes[1].text) << "no upload offer";
     EXPECT_TRUE(ShowsIcon(run.boxes[1], MB_ICONERROR));
     EXPECT_TRUE(run.boxes[1].ok && !run.boxes[1].yes && !run.boxes[1].no);
-    EXPECT_EQ(COMPLETE_POSITIONS, run.positions);
+    EXPECT_EQ(CompletePositionsAsSeen(run.positions), run.positions);
     EXPECT_EQ(CompleteLog(fullPackage), run.log);
     Sleep(500);
     EXPECT_FALSE(FileExists(recordFile)) << "nothing was started";
