@@ -127,12 +127,15 @@ inline QuickTest quickTestFor(const uint8_t* window, const uint8_t* scan, uint32
 }
 
 // Two tests, the end word first: it rejects most candidates alone, and the
-// start word is then loaded only for the few it lets through.
+// start word is then loaded only for the few it lets through. Masked is false
+// where bestLength is known to be at least 3, so that the mask is all ones.
+template <bool Masked>
 inline bool mayBeLonger(const QuickTest& t, const uint8_t* window, uint32_t candidate)
 {
-    if (((load32(t.endBase + candidate) ^ t.endWord) & t.mask) != 0)
+    const uint32_t mask = Masked ? t.mask : 0xFFFFFFFFu;
+    if (((load32(t.endBase + candidate) ^ t.endWord) & mask) != 0)
         return false;
-    return ((load32(window + candidate) ^ t.startWord) & t.mask) == 0;
+    return ((load32(window + candidate) ^ t.startWord) & mask) == 0;
 }
 
 // One search's state. The walk keeps only the quick test and the chain in
@@ -162,17 +165,19 @@ __attribute__((noinline)) bool endsWithCandidate(Search& s, uint32_t candidate)
     return false;
 }
 
+template <bool Masked>
 inline bool endsSearch(Search& s, uint32_t candidate)
 {
-    return mayBeLonger(s.test, s.window, candidate) && endsWithCandidate(s, candidate);
+    return mayBeLonger<Masked>(s.test, s.window, candidate) && endsWithCandidate(s, candidate);
 }
 
-// Visits the candidate and then up to budget - 1 links of its chain, above
-// limit and below the search position.
-void walkChain(Search& s, const ChainEntry* chain, uint32_t candidate, uint32_t budget,
+// Visits up to budget - 1 links of the candidate's chain, above limit and
+// below the search position. Masked as for mayBeLonger: bestLength only
+// grows, so a walk that starts at 3 or more may drop the mask.
+template <bool Masked>
+void walkLinks(Search& s, const ChainEntry* chain, uint32_t candidate, uint32_t budget,
                uint32_t limit)
 {
-    s.brokenChain = false;
     // Follows a link: the chain ends at or below limit; a link not below
     // the position is a broken chain. One unsigned test for both.
     const uint32_t lowest = limit + 1;
@@ -182,11 +187,9 @@ void walkChain(Search& s, const ChainEntry* chain, uint32_t candidate, uint32_t 
             s.brokenChain = link > limit;
             return true;
         }
-        return endsSearch(s, link);
+        return endsSearch<Masked>(s, link);
     };
 
-    if (endsSearch(s, candidate))
-        return;
     // The budget counts the candidates compared, this one included; it is
     // taken four links at a time. Each entry holds the next four links; the
     // entry after it, that of its last link, is loaded as soon as the links
@@ -212,6 +215,19 @@ void walkChain(Search& s, const ChainEntry* chain, uint32_t candidate, uint32_t 
     for (uint32_t k = 1; k < remaining; ++k)
         if (endsAt(links[k]))
             return;
+}
+
+// Visits the candidate and then up to budget - 1 links of its chain.
+void walkChain(Search& s, const ChainEntry* chain, uint32_t candidate, uint32_t budget,
+               uint32_t limit)
+{
+    s.brokenChain = false;
+    if (endsSearch<true>(s, candidate))
+        return;
+    if (s.bestLength >= MIN_MATCH_LENGTH)
+        walkLinks<false>(s, chain, candidate, budget, limit);
+    else
+        walkLinks<true>(s, chain, candidate, budget, limit);
 }
 
 // Both hash tables hold 16-bit positions; two are rebased per 32-bit step:
