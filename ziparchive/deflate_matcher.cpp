@@ -35,18 +35,23 @@ inline bool endsInput(uint32_t readResult)
 // the 0. So the links a walk follows are those of the one-link chain.
 inline uint32_t insertString(DeflateContext& c, uint32_t p)
 {
-    c.hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
-    uint32_t candidate = c.hashHead[c.hash];
-    // The links as 32-bit words, shifted by one link in registers
-    // (little-endian: link[0] is the low half of the first word).
-    const uint32_t words = CHAIN_LINKS / 2;
-    uint32_t older[words], newer[words];
-    std::memcpy(older, &c.chain[candidate & HASH_MASK], sizeof older);
-    newer[0] = (older[0] << 16) | candidate;
-    for (uint32_t i = 1; i < words; ++i)
-        newer[i] = (older[i] << 16) | (older[i - 1] >> 16);
-    std::memcpy(&c.chain[p & HASH_MASK], newer, sizeof newer);
-    c.hashHead[c.hash] = uint16_t(p);
+    const uint32_t hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
+    c.hash = hash;
+    uint32_t candidate = c.hashHead[hash];
+    // The links as two 32-bit words, shifted by one link in registers
+    // (little-endian: link[0] is the low half of the first word). Named
+    // words, not arrays: the 32-bit build kept arrays on the stack.
+    static_assert(CHAIN_LINKS == 4, "an entry is moved as two 32-bit words");
+    const uint16_t* older = c.chain[candidate & HASH_MASK].link;
+    uint32_t olderLow, olderHigh;
+    std::memcpy(&olderLow, older, 4);
+    std::memcpy(&olderHigh, older + 2, 4);
+    const uint32_t newerLow = (olderLow << 16) | candidate;
+    const uint32_t newerHigh = (olderHigh << 16) | (olderLow >> 16);
+    uint16_t* newer = c.chain[p & HASH_MASK].link;
+    std::memcpy(newer, &newerLow, 4);
+    std::memcpy(newer + 2, &newerHigh, 4);
+    c.hashHead[hash] = uint16_t(p);
     return candidate;
 }
 
