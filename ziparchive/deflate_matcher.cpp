@@ -35,18 +35,23 @@ inline bool endsInput(uint32_t readResult)
 // the 0. So the links a walk follows are those of the one-link chain.
 inline uint32_t insertString(DeflateContext& c, uint32_t p)
 {
-    c.hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
-    uint32_t candidate = c.hashHead[c.hash];
-    // The links as 32-bit words, shifted by one link in registers
-    // (little-endian: link[0] is the low half of the first word).
-    const uint32_t words = CHAIN_LINKS / 2;
-    uint32_t older[words], newer[words];
-    std::memcpy(older, &c.chain[candidate & HASH_MASK], sizeof older);
-    newer[0] = (older[0] << 16) | candidate;
-    for (uint32_t i = 1; i < words; ++i)
-        newer[i] = (older[i] << 16) | (older[i - 1] >> 16);
-    std::memcpy(&c.chain[p & HASH_MASK], newer, sizeof newer);
-    c.hashHead[c.hash] = uint16_t(p);
+    const uint32_t hash = ((c.hash << HASH_SHIFT) ^ c.window[p + 2]) & HASH_MASK;
+    c.hash = hash;
+    uint32_t candidate = c.hashHead[hash];
+    // The links as two 32-bit words, shifted by one link in registers
+    // (little-endian: link[0] is the low half of the first word). Named
+    // words, not arrays: the 32-bit build kept arrays on the stack.
+    static_assert(CHAIN_LINKS == 4, "an entry is moved as two 32-bit words");
+    const uint16_t* older = c.chain[candidate & HASH_MASK].link;
+    uint32_t olderLow, olderHigh;
+    std::memcpy(&olderLow, older, 4);
+    std::memcpy(&olderHigh, older + 2, 4);
+    const uint32_t newerLow = (olderLow << 16) | candidate;
+    const uint32_t newerHigh = (olderHigh << 16) | (olderLow >> 16);
+    uint16_t* newer = c.chain[p & HASH_MASK].link;
+    std::memcpy(newer, &newerLow, 4);
+    std::memcpy(newer + 2, &newerHigh, 4);
+    c.hashHead[hash] = uint16_t(p);
     return candidate;
 }
 
@@ -109,25 +114,125 @@ __attribute__((noinline)) uint32_t matchedLength(const uint8_t* scan, const uint
 // It rejects every candidate that the two byte pairs would, and more of them,
 // but none that the full comparison would have taken.
 struct QuickTest {
-    uint32_t endOffset;
+    const uint8_t* endBase;  // window + the offset of the four bytes up to bestLength
     uint32_t endWord;
     uint32_t startWord;
     uint32_t mask;
 };
 
-inline QuickTest quickTestFor(const uint8_t* scan, uint32_t bestLength)
+inline QuickTest quickTestFor(const uint8_t* window, const uint8_t* scan, uint32_t bestLength)
 {
     QuickTest t;
-    t.endOffset = bestLength >= 3 ? bestLength - 3 : 0;
+    const uint32_t endOffset = bestLength >= 3 ? bestLength - 3 : 0;
+    t.endBase = window + endOffset;
     t.mask = bestLength >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
-    t.endWord = load32(scan + t.endOffset);
+    t.endWord = load32(scan + endOffset);
     t.startWord = load32(scan);
     return t;
 }
 
-inline bool mayBeLonger(const QuickTest& t, const uint8_t* match)
+// Two tests, the end word first: it rejects most candidates alone, and the
+// start word is then loaded only for the few it lets through. Masked is false
+// where bestLength is known to be at least 3, so that the mask is all ones.
+template <bool Masked>
+inline bool mayBeLonger(const QuickTest& t, const uint8_t* window, uint32_t candidate)
 {
-    return (((load32(match + t.endOffset) ^ t.endWord) | (load32(match) ^ t.startWord)) & t.mask) == 0;
+    const uint32_t mask = Masked ? t.mask : 0xFFFFFFFFu;
+    if (((load32(t.endBase + candidate) ^ t.endWord) & mask) != 0)
+        return false;
+    return ((load32(window + candidate) ^ t.startWord) & mask) == 0;
+}
+
+// One search's state. The walk keeps only the quick test and the chain in
+// registers; a candidate that passes the quick test goes out of line.
+struct Search {
+    QuickTest test;
+    const uint8_t* window;
+    const uint8_t* scan;
+    uint32_t bestLength;
+    uint32_t niceLength;
+    uint32_t matchStart;
+    bool brokenChain;
+};
+
+// Compares a candidate that passed the quick test; true when its match is
+// long enough to end the search.
+__attribute__((noinline)) bool endsWithCandidate(Search& s, uint32_t candidate)
+{
+    uint32_t length = matchedLength(s.scan, s.window + candidate);
+    if (length <= s.bestLength)
+        return false;
+    s.matchStart = candidate;
+    s.bestLength = length;
+    if (length >= s.niceLength)
+        return true;
+    s.test = quickTestFor(s.window, s.scan, length);
+    return false;
+}
+
+template <bool Masked>
+inline bool endsSearch(Search& s, uint32_t candidate)
+{
+    return mayBeLonger<Masked>(s.test, s.window, candidate) && endsWithCandidate(s, candidate);
+}
+
+// Visits up to budget - 1 links of the candidate's chain, above limit and
+// below the search position. Masked as for mayBeLonger: bestLength only
+// grows, so a walk that starts at 3 or more may drop the mask.
+template <bool Masked>
+void walkLinks(Search& s, const ChainEntry* chain, uint32_t candidate, uint32_t budget,
+               uint32_t limit)
+{
+    // Follows a link: the chain ends at or below limit; a link not below
+    // the position is a broken chain. One unsigned test for both.
+    const uint32_t lowest = limit + 1;
+    const uint32_t span = uint32_t(s.scan - s.window) - lowest;
+    auto endsAt = [&](uint32_t link) {
+        if (link - lowest >= span) {
+            s.brokenChain = link > limit;
+            return true;
+        }
+        return endsSearch<Masked>(s, link);
+    };
+
+    // The budget counts the candidates compared, this one included; it is
+    // taken four links at a time. Each entry holds the next four links; the
+    // entry after it, that of its last link, is loaded as soon as the links
+    // are known, so that its wait overlaps the four comparisons.
+    uint32_t remaining = budget - 1;
+    const uint16_t* links = chain[candidate & HASH_MASK].link;
+    uint32_t first = links[0];
+    while (remaining >= CHAIN_LINKS) {
+        const uint16_t* aheadLinks = chain[links[CHAIN_LINKS - 1] & HASH_MASK].link;
+        const uint32_t aheadFirst = aheadLinks[0];
+        if (endsAt(first))
+            return;
+#pragma GCC unroll 8
+        for (uint32_t k = 1; k < CHAIN_LINKS; ++k)
+            if (endsAt(links[k]))
+                return;
+        remaining -= CHAIN_LINKS;
+        links = aheadLinks;
+        first = aheadFirst;
+    }
+    if (remaining != 0 && endsAt(first))
+        return;
+    for (uint32_t k = 1; k < remaining; ++k)
+        if (endsAt(links[k]))
+            return;
+}
+
+// Visits the candidate and then up to budget - 1 links of its chain.
+void walkChain(Search& s, const ChainEntry* chain, uint32_t candidate, uint32_t budget,
+               uint32_t limit)
+{
+    s.brokenChain = false;
+    if (endsSearch<true>(s, candidate))
+        return;
+    if (s.bestLength >= MIN_MATCH_LENGTH)
+        walkLinks<false>(s, chain, candidate, budget, limit);
+    else
+        walkLinks<true>(s, chain, candidate, budget, limit);
 }
 
 // Both hash tables hold 16-bit positions; two are rebased per 32-bit step:
@@ -301,7 +406,6 @@ uint32_t searchMatchChain(DeflateContext& c, uint32_t candidate)
     uint32_t bestLength = c.previousLength;
     const uint32_t position = c.position;
     const uint32_t limit = position > MAX_MATCH_DISTANCE ? position - MAX_MATCH_DISTANCE : 0;
-    const uint32_t niceLength = uint32_t(c.niceLength);
 
     // The comparison reads up to window[position + 258]; never search where
     // that would leave the window.
@@ -313,66 +417,18 @@ uint32_t searchMatchChain(DeflateContext& c, uint32_t candidate)
         latch(c, "no future");
         return bestLength;
     }
-    const uint8_t* const window = c.window;
-    const uint8_t* const scan = window + position;
-    const ChainEntry* const chain = c.chain;
-    QuickTest test = quickTestFor(scan, bestLength);
-    // Compares one candidate; true when its match is long enough to stop.
-    auto endsSearch = [&](uint32_t candidate) {
-        const uint8_t* match = window + candidate;
-        if (!mayBeLonger(test, match))
-            return false;
-        uint32_t length = matchedLength(scan, match);
-        if (length <= bestLength)
-            return false;
-        c.matchStart = candidate;
-        bestLength = length;
-        if (length >= niceLength)
-            return true;
-        test = quickTestFor(scan, bestLength);
-        return false;
-    };
-    // Follows a link: the chain ends at or below limit; a link not below
-    // position is a broken chain. One unsigned test for both.
-    const uint32_t lowest = limit + 1;
-    const uint32_t span = position - lowest;
-    auto endsAt = [&](uint32_t link) {
-        if (link - lowest >= span) {
-            if (link > limit)
-                latch(c, "no future");
-            return true;
-        }
-        return endsSearch(link);
-    };
-
-    if (endsSearch(candidate))
-        return bestLength;
-    // The budget counts the candidates compared, this one included; it is
-    // taken four links at a time. Each entry holds the next four links; the
-    // entry after it, that of its last link, is loaded as soon as the links
-    // are known, so that its wait overlaps the four comparisons.
-    uint32_t remaining = budget - 1;
-    const uint16_t* links = chain[candidate & HASH_MASK].link;
-    uint32_t first = links[0];
-    while (remaining >= CHAIN_LINKS) {
-        const uint16_t* aheadLinks = chain[links[CHAIN_LINKS - 1] & HASH_MASK].link;
-        const uint32_t aheadFirst = aheadLinks[0];
-        if (endsAt(first))
-            return bestLength;
-#pragma GCC unroll 8
-        for (uint32_t k = 1; k < CHAIN_LINKS; ++k)
-            if (endsAt(links[k]))
-                return bestLength;
-        remaining -= CHAIN_LINKS;
-        links = aheadLinks;
-        first = aheadFirst;
-    }
-    if (remaining != 0 && endsAt(first))
-        return bestLength;
-    for (uint32_t k = 1; k < remaining; ++k)
-        if (endsAt(links[k]))
-            return bestLength;
-    return bestLength;
+    Search search;
+    search.window = c.window;
+    search.scan = c.window + position;
+    search.bestLength = bestLength;
+    search.niceLength = uint32_t(c.niceLength);
+    search.matchStart = c.matchStart;
+    search.test = quickTestFor(search.window, search.scan, bestLength);
+    walkChain(search, c.chain, candidate, budget, limit);
+    if (search.brokenChain)
+        latch(c, "no future");
+    c.matchStart = search.matchStart;
+    return search.bestLength;
 }
 
 uint32_t compressLazy(DeflateContext& c)

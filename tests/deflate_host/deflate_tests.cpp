@@ -266,6 +266,26 @@ TEST(Deflate, ThreeByteMatchesFarBackAreDropped)
     }
 }
 
+TEST(Deflate, ThreeByteMatchBehindAHashCollisionIsFound)
+{
+    // "XYZ" at 100 and 300; between them a string with the same hash but a
+    // different first byte (bit 5 of the first byte leaves the 15-bit hash),
+    // so the search at 300 meets the collision first and the 3-byte match,
+    // whose fourth byte differs, second.
+    Bytes input = withoutRepeats(20000, 21);
+    const uint8_t planted[3] = {0xF1, 0xF2, 0xF3};
+    const uint8_t colliding[3] = {0xD1, 0xF2, 0xF3};
+    std::memcpy(&input[100], planted, 3);
+    std::memcpy(&input[200], colliding, 3);
+    std::memcpy(&input[300], planted, 3);
+    input[99] = 0x41;
+    input[299] = 0x42;
+    input[103] = 0x43;
+    input[303] = 0x44;
+    RoundTrip r = roundTrip(input);
+    EXPECT_TRUE(hasMatch(r.trace, 300, 3, 200));
+}
+
 uint32_t stringHash(const Bytes& data, size_t i)
 {
     return ((uint32_t(data[i]) << 10) ^ (uint32_t(data[i + 1]) << 5) ^ data[i + 2]) & HASH_MASK;
