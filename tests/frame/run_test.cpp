@@ -223,12 +223,6 @@ std::wstring LocalAppData() {
     return path;
 }
 
-std::wstring SystemDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    GetSystemDirectoryW(path, MAX_PATH);
-    return path;
-}
-
 void MakeDirectories(const std::wstring& path) {
     for (size_t i = 3; i <= path.size(); ++i)
         if (i == path.size() || path[i] == L'\\')
@@ -369,13 +363,7 @@ TEST_F(DossierkitRun, CompleteBuildReplacesTheOldPackageAndStartsTheUploadPage) 
     EXPECT_EQ("PK\x03\x04", bytes.substr(0, 4));
     KeepPackage(L"complete.zrpk");
 
-    // The recorder may still be writing when dossierkit has ended.
-    std::string recorded;
-    for (int i = 0; i < 100 && recorded.empty(); ++i, Sleep(50))
-        recorded = ReadFileBytes(recordFile);
-    EXPECT_EQ("\"" + Narrow(SystemDirectory()) +
-                  "\\rundll32.exe\" url.dll,FileProtocolHandler https://support.morquaine.com/zrpk/qevscan/\n",
-              recorded)
+    EXPECT_EQ(ExpectedUploadLine(), RecordedStart(recordFile))
         << "only the upload start is recorded: no planted program ran";
     for (const std::wstring& path : planted)
         DeleteFileW(path.c_str());

@@ -15,20 +15,6 @@ using namespace testsupport;
 
 namespace {
 
-std::wstring SystemDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    GetSystemDirectoryW(path, MAX_PATH);
-    return path;
-}
-
-// What the stand-in rundll32 recorded, waiting a little for it to run.
-std::string RecordedLine(const std::wstring& recordFile) {
-    std::string recorded;
-    for (int i = 0; i < 100 && recorded.empty(); ++i, Sleep(50))
-        recorded = ReadFileBytes(recordFile);
-    return recorded;
-}
-
 // Wine's desktop has no shell window of its own; a window of this test can be
 // made one, so that its process is the shell.
 HWND BecomeTheShell() {
@@ -53,20 +39,18 @@ TEST(UploadPage, SameCommandLineAsShellUserOrElseAsTheProgram) {
     // A 32-bit prefix would otherwise run Wine's own rundll32 in its place.
     RegSetString(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"rundll32.exe", L"native");
     SetEnvironmentVariableW(L"DK_RECORD_FILE", recordFile.c_str());
-    const std::string expected = "\"" + Narrow(SystemDirectory()) +
-                                 "\\rundll32.exe\" url.dll,FileProtocolHandler "
-                                 "https://support.morquaine.com/zrpk/qevscan/\n";
+    const std::string expected = ExpectedUploadLine();
 
     ASSERT_EQ(nullptr, GetShellWindow()) << "the prefix starts without a shell window";
     DeleteFileW(recordFile.c_str());
     EXPECT_EQ(UPLOAD_STARTED_AS_PROGRAM, OpenUploadPage());
-    EXPECT_EQ(expected, RecordedLine(recordFile));
+    EXPECT_EQ(expected, RecordedStart(recordFile));
 
     HWND shell = BecomeTheShell();
     ASSERT_NE(nullptr, shell);
     DeleteFileW(recordFile.c_str());
     EXPECT_EQ(UPLOAD_STARTED_AS_SHELL_USER, OpenUploadPage());
-    EXPECT_EQ(expected, RecordedLine(recordFile));
+    EXPECT_EQ(expected, RecordedStart(recordFile));
     DestroyWindow(shell);
     SetEnvironmentVariableW(L"DK_RECORD_FILE", nullptr);
 }
