@@ -329,16 +329,11 @@ void resetDeflateContext(DeflateContext& c)
 
 uint32_t runDeflate(DeflateContext& c)
 {
+    // Every per-entry field starts at zero (no error, empty bit buffer and
+    // output, position and block start 0) but these two.
     startEntry(c);
     c.level = DEFLATE_LEVEL;
-    c.errorText = nullptr;
-    c.staticDistanceTree[0].parentOrLength = 0;
-
-    c.outputFill = 0;
     c.flushMode = 1;
-    c.bitBuffer = 0;
-    c.bitCount = 0;
-    c.bitsSent = 0;
     if (c.outputBuffer == nullptr || c.outputSize < 2 || c.readCallback == nullptr ||
         c.flushCallback == nullptr) {
         latch(c, "bad output");
@@ -363,8 +358,6 @@ uint32_t runDeflate(DeflateContext& c)
     c.niceLength = row.niceLength;
     c.maxChain = row.maxChain;
 
-    c.position = 0;
-    c.blockStart = 0;
     c.lookahead = c.readCallback(&c, c.window, WINDOW_SIZE);
     if (endsInput(c.lookahead)) {
         c.endOfInput = 1;
