@@ -2,12 +2,32 @@
 # Creates a fresh Wine prefix for one test run and keeps its wineserver alive
 # until stop-prefix.sh, so the tests do not pay for a server start each.
 #   make-prefix.sh DIR win64|win32
+# With PREFIX_OWN_DISPLAY=1 the prefix gets a virtual display of its own, which
+# everything run through wine-run.sh in it then uses: tests running side by
+# side never cover each other's windows.
 set -e
 dir="$1"; arch="$2"
 case "$arch" in win64|win32) ;; *) echo "make-prefix: arch must be win64 or win32" >&2; exit 2 ;; esac
-[ -d "$dir" ] && WINEPREFIX="$dir" wineserver -k 2>/dev/null || true
+[ -d "$dir" ] && "$(dirname "$0")/stop-prefix.sh" "$dir"
 rm -rf "$dir"
 mkdir -p "$dir"
+if [ "$PREFIX_OWN_DISPLAY" = 1 ]; then
+    # Xvfb picks a free display number itself and writes it to the descriptor.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display.number" \
+        </dev/null >/dev/null 2>&1 &
+    echo $! > "$dir/xvfb.pid"
+    tries=0
+    while [ ! -s "$dir/display.number" ]; do
+        tries=$((tries + 1))
+        if [ $tries -gt 200 ] || ! kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null; then
+            echo "make-prefix: the virtual display did not start" >&2
+            exit 1
+        fi
+        sleep 0.05
+    done
+    echo ":$(tr -d '\n' < "$dir/display.number")" > "$dir/display"
+    export DISPLAY="$(cat "$dir/display")"
+fi
 export WINEPREFIX="$dir" WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w

@@ -8,5 +8,6 @@ fi
 export WINEPREFIX="$WINE_TEST_PREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+[ -f "$WINEPREFIX/display" ] && export DISPLAY="$(cat "$WINEPREFIX/display")"
 [ -f "$WINEPREFIX/winearch" ] && export WINEARCH="$(cat "$WINEPREFIX/winearch")"
 exec wine "$@"
