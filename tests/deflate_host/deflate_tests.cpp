@@ -107,7 +107,8 @@ TEST(Crc32, KnownValuesAndContinuation)
     EXPECT_EQ(updateCrc32(0x12345678, nullptr, 10), 0u);
     EXPECT_EQ(updateCrc32(updateCrc32(0, digits, 4), digits + 4, 5), 0xCBF43926u);
 
-    // Every split and every misalignment against the plain bitwise definition.
+    // Every split and every misalignment against the plain bitwise definition,
+    // by whichever way updateCrc32 takes here and by table lookups alone.
     Bytes data = randomBytes(1000, 7);
     auto bitwise = [](const uint8_t* p, size_t n) {
         uint32_t crc = 0xFFFFFFFF;
@@ -118,25 +119,46 @@ TEST(Crc32, KnownValuesAndContinuation)
         }
         return ~crc;
     };
-    for (uint32_t offset = 0; offset < 9; ++offset)
-        for (uint32_t split = 0; split < 40; ++split) {
-            uint32_t n = 900;
-            uint32_t crc = updateCrc32(updateCrc32(0, data.data() + offset, split),
-                                       data.data() + offset + split, n - split);
-            ASSERT_EQ(crc, bitwise(data.data() + offset, n)) << offset << "/" << split;
-        }
+    using Crc = uint32_t (*)(uint32_t, const void*, uint32_t);
+    for (Crc crcOf : {updateCrc32, updateCrc32ByTables}) {
+        for (uint32_t offset = 0; offset < 9; ++offset)
+            for (uint32_t split = 0; split < 40; ++split) {
+                uint32_t n = 900;
+                uint32_t crc = crcOf(crcOf(0, data.data() + offset, split),
+                                     data.data() + offset + split, n - split);
+                ASSERT_EQ(crc, bitwise(data.data() + offset, n)) << offset << "/" << split;
+            }
 
-    // Long runs are folded in several stretches at once and joined: lengths
-    // around the stretch sizes, and splits that leave a stretch part done.
-    Bytes longData = randomBytes(40000, 8);
-    for (uint32_t n : {6143u, 6144u, 6145u, 12295u, 18432u, 39999u})
-        for (uint32_t split : {0u, 1u, 2047u, 6144u}) {
-            if (split > n)
-                continue;
-            const uint8_t* p = longData.data() + 1;
-            uint32_t crc = updateCrc32(updateCrc32(0, p, split), p + split, n - split);
-            ASSERT_EQ(crc, bitwise(p, n)) << n << "/" << split;
+        // Long runs are folded in several stretches at once and joined: lengths
+        // around the stretch sizes, and splits that leave a stretch part done.
+        Bytes longData = randomBytes(40000, 8);
+        for (uint32_t n : {6143u, 6144u, 6145u, 12295u, 18432u, 39999u})
+            for (uint32_t split : {0u, 1u, 2047u, 6144u}) {
+                if (split > n)
+                    continue;
+                const uint8_t* p = longData.data() + 1;
+                uint32_t crc = crcOf(crcOf(0, p, split), p + split, n - split);
+                ASSERT_EQ(crc, bitwise(p, n)) << n << "/" << split;
+            }
+    }
+}
+
+// Where the processor multiplies carry-less, runs of 64 bytes or more are
+// folded 16 bytes at a time, four blocks side by side: every length around
+// the block and step sizes, at every alignment, from registers that are not 0.
+TEST(Crc32, CarrylessFoldingEqualsTableLookups)
+{
+    if (!carrylessCrc32Available())
+        GTEST_SKIP() << "this processor has no carry-less multiplication";
+    Bytes data = randomBytes(70000, 9);
+    uint32_t start = 0x9E3779B9u;
+    for (uint32_t offset = 0; offset < 17; ++offset)
+        for (uint32_t n = 0; n < 400; ++n, start = start * 69069u + 1) {
+            const uint8_t* p = data.data() + offset;
+            ASSERT_EQ(updateCrc32(start, p, n), updateCrc32ByTables(start, p, n)) << offset << "/" << n;
         }
+    for (uint32_t n : {4095u, 65536u, 69983u})
+        ASSERT_EQ(updateCrc32(1, data.data() + 3, n), updateCrc32ByTables(1, data.data() + 3, n)) << n;
 }
 
 TEST(Deflate, EmptyInputIsOneFixedEndOfBlock)
