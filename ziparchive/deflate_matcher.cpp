@@ -176,6 +176,17 @@ inline bool endsSearch(Search& s, uint32_t candidate)
     return mayBeLonger<Masked>(s.test, s.window, candidate) && endsWithCandidate(s, candidate);
 }
 
+// The rest of the quick test for a candidate whose end word passed, then
+// endsWithCandidate. Out of line, like it: few candidates get this far.
+__attribute__((noinline)) bool endsWithCandidatePastEndWord(Search& s, uint32_t offset,
+                                                             uint32_t lowest)
+{
+    const uint32_t candidate = offset + lowest;
+    if (((load32(s.window + candidate) ^ s.test.startWord) & s.test.mask) != 0)
+        return false;
+    return endsWithCandidate(s, candidate);
+}
+
 // Visits up to budget - 1 links of the candidate's chain, above limit and
 // below the search position. Masked as for mayBeLonger: bestLength only
 // grows, so a walk that starts at 3 or more may drop the mask.
@@ -184,40 +195,48 @@ void walkLinks(Search& s, const ChainEntry* chain, uint32_t candidate, uint32_t 
                uint32_t limit)
 {
     // Follows a link: the chain ends at or below limit; a link not below
-    // the position is a broken chain. One unsigned test for both.
+    // the position is a broken chain. One unsigned test for both, on the
+    // link's offset above lowest, which also addresses the quick test's end
+    // word (its base moved up by lowest): the 32-bit build then keeps the
+    // walk in registers, at six instructions per link.
     const uint32_t lowest = limit + 1;
     const uint32_t span = uint32_t(s.scan - s.window) - lowest;
+    const uint8_t* endAbove = s.test.endBase + lowest;
+    uint32_t endWord = s.test.endWord;
     auto endsAt = [&](uint32_t link) {
-        if (link - lowest >= span) {
-            s.brokenChain = link > limit;
+        const uint32_t offset = link - lowest;
+        if (offset >= span) {
+            // link > limit, told from the offset (a link below lowest wraps
+            // it to 0 - lowest or more), so that the link need not be kept.
+            s.brokenChain = offset < 0u - lowest;
             return true;
         }
-        return endsSearch<Masked>(s, link);
+        const uint32_t mask = Masked ? s.test.mask : 0xFFFFFFFFu;
+        if (((load32(endAbove + offset) ^ endWord) & mask) != 0)
+            return false;
+        if (endsWithCandidatePastEndWord(s, offset, lowest))
+            return true;
+        endAbove = s.test.endBase + lowest;  // a longer match moves the test
+        endWord = s.test.endWord;
+        return false;
     };
 
     // The budget counts the candidates compared, this one included; it is
     // taken four links at a time. Each entry holds the next four links; the
-    // entry after it, that of its last link, is loaded as soon as the links
-    // are known, so that its wait overlaps the four comparisons.
+    // address of the entry after it, that of its last link, is taken first,
+    // so that the processor loads it while the four are compared.
     uint32_t remaining = budget - 1;
     const uint16_t* links = chain[candidate & HASH_MASK].link;
-    uint32_t first = links[0];
     while (remaining >= CHAIN_LINKS) {
         const uint16_t* aheadLinks = chain[links[CHAIN_LINKS - 1] & HASH_MASK].link;
-        const uint32_t aheadFirst = aheadLinks[0];
-        if (endsAt(first))
-            return;
 #pragma GCC unroll 8
-        for (uint32_t k = 1; k < CHAIN_LINKS; ++k)
+        for (uint32_t k = 0; k < CHAIN_LINKS; ++k)
             if (endsAt(links[k]))
                 return;
         remaining -= CHAIN_LINKS;
         links = aheadLinks;
-        first = aheadFirst;
     }
-    if (remaining != 0 && endsAt(first))
-        return;
-    for (uint32_t k = 1; k < remaining; ++k)
+    for (uint32_t k = 0; k < remaining; ++k)
         if (endsAt(links[k]))
             return;
 }
