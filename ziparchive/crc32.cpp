@@ -11,6 +11,21 @@ namespace {
 
 const uint32_t POLYNOMIAL = 0xEDB88320u;  // reflected: bit 31 is x^0
 
+// A register value times x, modulo the polynomial.
+constexpr uint32_t timesX(uint32_t value)
+{
+    return (value >> 1) ^ ((value & 1u) ? POLYNOMIAL : 0u);
+}
+
+// The register value x^n modulo the polynomial.
+constexpr uint32_t powerModulo(uint32_t n)
+{
+    uint32_t value = 0x80000000u;
+    for (uint32_t i = 0; i < n; ++i)
+        value = timesX(value);
+    return value;
+}
+
 // Eight tables: table[k][b] is the CRC of byte b followed by k zero bytes,
 // which lets one step fold in eight bytes at once.
 struct Crc32Tables {
@@ -21,7 +36,7 @@ struct Crc32Tables {
         for (uint32_t b = 0; b < 256; ++b) {
             uint32_t value = b;
             for (int bit = 0; bit < 8; ++bit)
-                value = (value >> 1) ^ ((value & 1u) ? POLYNOMIAL : 0u);
+                value = timesX(value);
             table[0][b] = value;
         }
         for (uint32_t b = 0; b < 256; ++b)
@@ -37,17 +52,8 @@ constexpr Crc32Tables CRC_TABLES;
 // chains of table lookups; the registers are then joined.
 const uint32_t LANE_BYTES = 2048;
 
-// The register value x^(8 * LANE_BYTES): what a register holding x^0 becomes
-// after LANE_BYTES zero bytes.
-constexpr uint32_t laneShift()
-{
-    uint32_t value = 0x80000000u;
-    for (uint32_t i = 0; i < LANE_BYTES; ++i)
-        value = (value >> 8) ^ CRC_TABLES.table[0][value & 0xFF];
-    return value;
-}
-
-constexpr uint32_t LANE_SHIFT = laneShift();
+// What a register holding x^0 becomes after LANE_BYTES zero bytes.
+constexpr uint32_t LANE_SHIFT = powerModulo(8 * LANE_BYTES);
 
 // a times b modulo the polynomial, both in the reflected form.
 uint32_t multiplyModulo(uint32_t a, uint32_t b)
@@ -56,7 +62,7 @@ uint32_t multiplyModulo(uint32_t a, uint32_t b)
     for (uint32_t bit = 0x80000000u; bit != 0; bit >>= 1) {
         if (a & bit)
             product ^= b;
-        b = (b >> 1) ^ ((b & 1u) ? POLYNOMIAL : 0u);
+        b = timesX(b);
     }
     return product;
 }
@@ -75,15 +81,6 @@ inline uint32_t foldEight(uint32_t value, const uint8_t* bytes)
     return t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^
            t[4][low >> 24] ^ t[3][high & 0xFF] ^ t[2][(high >> 8) & 0xFF] ^
            t[1][(high >> 16) & 0xFF] ^ t[0][high >> 24];
-}
-
-// The register value x^n modulo the polynomial.
-constexpr uint32_t powerModulo(uint32_t n)
-{
-    uint32_t value = 0x80000000u;
-    for (uint32_t i = 0; i < n; ++i)
-        value = (value >> 1) ^ ((value & 1u) ? POLYNOMIAL : 0u);
-    return value;
 }
 
 // Folds length bytes into the register value by table lookups.
