@@ -134,13 +134,19 @@ inline QuickTest quickTestFor(const uint8_t* window, const uint8_t* scan, uint32
 // Two tests, the end word first: it rejects most candidates alone, and the
 // start word is then loaded only for the few it lets through. Masked is false
 // where bestLength is known to be at least 3, so that the mask is all ones.
+inline bool startWordMatches(const QuickTest& t, const uint8_t* window, uint32_t candidate,
+                             uint32_t mask)
+{
+    return ((load32(window + candidate) ^ t.startWord) & mask) == 0;
+}
+
 template <bool Masked>
 inline bool mayBeLonger(const QuickTest& t, const uint8_t* window, uint32_t candidate)
 {
     const uint32_t mask = Masked ? t.mask : 0xFFFFFFFFu;
     if (((load32(t.endBase + candidate) ^ t.endWord) & mask) != 0)
         return false;
-    return ((load32(window + candidate) ^ t.startWord) & mask) == 0;
+    return startWordMatches(t, window, candidate, mask);
 }
 
 // One search's state. The walk keeps only the quick test and the chain in
@@ -182,9 +188,8 @@ __attribute__((noinline)) bool endsWithCandidatePastEndWord(Search& s, uint32_t 
                                                              uint32_t lowest)
 {
     const uint32_t candidate = offset + lowest;
-    if (((load32(s.window + candidate) ^ s.test.startWord) & s.test.mask) != 0)
-        return false;
-    return endsWithCandidate(s, candidate);
+    return startWordMatches(s.test, s.window, candidate, s.test.mask) &&
+           endsWithCandidate(s, candidate);
 }
 
 // Visits up to budget - 1 links of the candidate's chain, above limit and
