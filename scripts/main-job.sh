@@ -29,7 +29,7 @@ wine="$(pwd)/scripts/wine-run.sh"
 install_dir='C:\Program Files (x86)\Morquaine\QEV Scan\'
 "$wine" reg add 'HKLM\Software\Morquaine\QEV-SCAN' /v InstallDir /t REG_SZ /d "$install_dir\\" /f /reg:32 >/dev/null
 "$wine" cmd /c mkdir "$install_dir" >/dev/null 2>&1 || true
-unix_install="$("$wine" winepath -u "$install_dir" 2>/dev/null)"
+unix_install="$("$wine" winepath -u "$install_dir")"
 cp "$bin/dk_fake_lister.exe" "$unix_install/qevdslister.exe"
 printf 'QEV Scan sample installation\r\n' > "$unix_install/readme.txt"
 user_dir="$(ls -d "$prefix"/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)/Morquaine/QEV-SCAN"

@@ -1,7 +1,11 @@
 #!/bin/sh
-# Installs what a fresh Debian 12 machine lacks to build and test the project.
+# Installs what a fresh Debian 12 machine lacks to build and test the project,
+# then checks that this kernel runs 32-bit x86 programs (check-i386.sh; status
+# 3 and its reason printed when it does not).
 # Idempotent: quiet and quick when everything is already there.
 set -e
+here="$(dirname "$0")"
+. "$here/run-quiet.sh"
 PACKAGES="cmake ninja-build googletest mingw-w64 g++-mingw-w64-i686-posix wine wine32 wine64 xvfb xdotool unzip zlib1g-dev libz-mingw-w64-dev python3 perl clang"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -14,12 +18,14 @@ for p in $PACKAGES; do
     esac
     dpkg-query -W -f='${Status}' "$q" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
-[ -z "$missing" ] && exit 0
 
-echo "setup: installing$missing" >&2
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
+if [ -n "$missing" ]; then
+    echo "setup: installing$missing" >&2
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        run_quiet setup $SUDO dpkg --add-architecture i386
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    run_quiet setup $SUDO apt-get update -qq
+    run_quiet setup $SUDO apt-get install -y -qq --no-install-recommends $missing
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq >/dev/null
-$SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+exec "$here/check-i386.sh"
