@@ -120,6 +120,12 @@ ArchiveResult setUpFileSource(ArchiveWriter& writer, const wchar_t* path) {
     return ARC_OK;
 }
 
+ArchiveResult setUpOpenFileSource(ArchiveWriter& writer, HANDLE file) {
+    clearInput(writer);
+    // The caller's handle: read, but neither closed nor reopened here.
+    return attachInput(writer, file, 0);
+}
+
 ArchiveResult setUpMemorySource(ArchiveWriter& writer, const void* source, uint32_t length) {
     clearInput(writer);
     writer.memorySource = static_cast<const uint8_t*>(source);
@@ -142,6 +148,8 @@ ArchiveResult setUpSource(ArchiveWriter& writer, const void* source, uint32_t le
         return setUpFileSource(writer, static_cast<const wchar_t*>(source));
     case SOURCE_MEMORY:
         return setUpMemorySource(writer, source, length);
+    case SOURCE_OPEN_FILE:
+        return setUpOpenFileSource(writer, const_cast<HANDLE>(source));
     default:
         return ARC_BAD_ARGUMENT;
     }
@@ -432,13 +440,19 @@ ArchiveResult writeCentralDirectory(ArchiveWriter& writer) {
 }
 
 ArchiveHandle* CreateArchive(const wchar_t* path) {
-    ArchiveWriter* writer = new (std::nothrow) ArchiveWriter();
-    ArchiveHandle* handle = new (std::nothrow) ArchiveHandle();
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (writer != nullptr && handle != nullptr && path != nullptr)
+    if (path != nullptr)
         file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    return CreateArchiveOnFile(file);
+}
+
+ArchiveHandle* CreateArchiveOnFile(void* file) {
+    ArchiveWriter* writer = new (std::nothrow) ArchiveWriter();
+    ArchiveHandle* handle = new (std::nothrow) ArchiveHandle();
+    if (file == INVALID_HANDLE_VALUE || file == nullptr || writer == nullptr || handle == nullptr) {
+        if (file != INVALID_HANDLE_VALUE && file != nullptr)
+            CloseHandle(file);
         delete writer;
         delete handle;
         lastArchiveResult = ARC_OPEN_FAILED;

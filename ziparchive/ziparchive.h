@@ -22,6 +22,9 @@ const int32_t HANDLE_KIND_WRITER = 2;
 enum EntrySourceKind : int32_t {
     SOURCE_FILE = 2,    // NUL-terminated UTF-16 path; length 0 and unused
     SOURCE_MEMORY = 3,  // byte buffer of the given length
+    // An open file HANDLE, read from its start; length 0 and unused. The caller
+    // keeps the handle and closes it, so the file read is the one it checked.
+    SOURCE_OPEN_FILE = 4,
 };
 
 struct ArchiveWriter;
@@ -35,6 +38,10 @@ extern ArchiveHandle* packageArchive;
 extern ArchiveResult lastArchiveResult;
 
 ArchiveHandle* CreateArchive(const wchar_t* path);
+// The same on a file the caller has opened for writing and emptied; the archive
+// takes the handle over and closes it, also when it cannot be created.
+// INVALID_HANDLE_VALUE gives no archive and ARC_OPEN_FAILED.
+ArchiveHandle* CreateArchiveOnFile(void* file);
 ArchiveResult AddArchiveEntry(ArchiveHandle* archive, const wchar_t* name,
                               const void* source, uint32_t length, EntrySourceKind kind);
 ArchiveResult CloseArchive(ArchiveHandle* archive);

@@ -32,7 +32,13 @@ bool CreateChildOutputPipe(OutputPipe& pipe) {
     return true;
 }
 
+// The child starts in the system directory, not in the folder this program
+// was started from (often the user's Downloads).
 bool StartHiddenChild(wchar_t* commandLine, HANDLE outputEnd, PROCESS_INFORMATION& child) {
+    wchar_t systemDirectory[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
@@ -41,7 +47,7 @@ bool StartHiddenChild(wchar_t* commandLine, HANDLE outputEnd, PROCESS_INFORMATIO
     startup.hStdOutput = outputEnd;
     startup.hStdError = outputEnd;
     child = PROCESS_INFORMATION();
-    return CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    return CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, systemDirectory,
                           &startup, &child) != FALSE;
 }
 

@@ -12,7 +12,9 @@
 #include "identity.h"
 #include "listing.h"
 #include "os_version.h"
+#include "package_file.h"
 #include "package_id.h"
+#include "private_temp.h"
 #include "program_messages.h"
 #include "progress_dialog.h"
 #include "registry.h"
@@ -26,6 +28,7 @@ int packageCreated = 0;
 namespace {
 
 const size_t PATH_CAPACITY = 260;
+const wchar_t PACKAGE_FILE_SUFFIX[] = L"\\Morquaine-QEVSCAN.zrpk";
 // The lister's directory bound is that of the unquoted line in a 260-character
 // buffer; the two quotation marks get room of their own.
 const size_t LISTER_DIRECTORY_MAX = 237;
@@ -101,7 +104,9 @@ void AddInstallDirListing() {
 
 void AddPerUserFiles() {
     wchar_t userFolder[PATH_CAPACITY] = {};
-    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, userFolder) < 0)
+    // Without creating it: an elevated create would follow wherever the user's
+    // value for the folder points.
+    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, userFolder) < 0)
         return;
     // A folder whose joined path would not fit has nothing we could name.
     if (!AppendIfFits(userFolder, PATH_CAPACITY, L"\\Morquaine\\QEV-SCAN"))
@@ -166,13 +171,15 @@ bool BuildPackage() {
     wchar_t packagePath[PATH_CAPACITY] = {};
     // A Desktop path too long to take the file name is as good as none.
     if (SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, packagePath) < 0 ||
-        !AppendIfFits(packagePath, PATH_CAPACITY, L"\\Morquaine-QEVSCAN.zrpk")) {
+        !AppendIfFits(packagePath, PATH_CAPACITY, PACKAGE_FILE_SUFFIX)) {
         ShowProgramMessage(NO_DESKTOP_TEXT, MB_ICONERROR);
         return false;
     }
+    const std::wstring desktop(packagePath, wcslen(packagePath) - wcslen(PACKAGE_FILE_SUFFIX));
     AppendLog(0, L"Creating [%s]\r\n\r\n", packagePath);
     _tzset();
-    packageArchive = CreateArchive(packagePath);
+    UserRights user;
+    packageArchive = CreateArchiveOnFile(OpenPackageFile(user, desktop.c_str(), packagePath));
     if (packageArchive == nullptr) {
         ShowProgramMessage(CREATE_FAILED_TEXT, MB_ICONERROR);
         return false;
@@ -236,5 +243,7 @@ void AddListerOutput() {
 
 void __cdecl PackageWorker(void* dialog) {
     packageCreated = BuildPackage() ? 1 : 0;
+    // Made by the first step that needed it; gone before the result is shown.
+    RemovePrivateTemporaryFolder();
     EndDialog(static_cast<HWND>(dialog), 0);
 }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "user_places.h"
+
 const char UPLOAD_PAGE_ADDRESS[] = "https://support.morquaine.com/zrpk/qevscan/";
 
 std::wstring UploadOfferText() {
@@ -30,29 +32,6 @@ void CloseProcessHandles(const PROCESS_INFORMATION& process) {
         CloseHandle(process.hProcess);
     if (process.hThread != nullptr)
         CloseHandle(process.hThread);
-}
-
-// A primary token of the user the desktop shell runs as, or nullptr when there
-// is no shell window, or its process or token cannot be had.
-HANDLE ShellUserToken() {
-    HWND shell = GetShellWindow();
-    DWORD processId = 0;
-    if (shell == nullptr || GetWindowThreadProcessId(shell, &processId) == 0 || processId == 0)
-        return nullptr;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (process == nullptr)
-        return nullptr;
-    HANDLE token = nullptr;
-    HANDLE primary = nullptr;
-    if (OpenProcessToken(process, TOKEN_DUPLICATE, &token)) {
-        const DWORD access = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
-                             TOKEN_ADJUST_SESSIONID;
-        if (!DuplicateTokenEx(token, access, nullptr, SecurityImpersonation, TokenPrimary, &primary))
-            primary = nullptr;
-        CloseHandle(token);
-    }
-    CloseHandle(process);
-    return primary;
 }
 
 bool StartWithToken(HANDLE token, const std::string& commandLine) {
@@ -85,7 +64,21 @@ bool StartWithOwnToken(std::string commandLine) {
     return started != FALSE;
 }
 
+TOKEN_ELEVATION_TYPE OwnElevationType() {
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return TokenElevationTypeFull;  // unknown: take the careful answer
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof(type), &size))
+        type = TokenElevationTypeFull;
+    CloseHandle(token);
+    return type;
+}
+
 }  // namespace
+
+TOKEN_ELEVATION_TYPE (*queryOwnElevationType)() = OwnElevationType;
 
 UploadStart OpenUploadPage() {
     char systemDirectory[MAX_PATH] = {};
@@ -101,6 +94,11 @@ UploadStart OpenUploadPage() {
         CloseHandle(shellToken);
         return started ? UPLOAD_STARTED_AS_SHELL_USER : UPLOAD_NOT_STARTED;
     }
-    // No shell to take the identity from: start it as this program.
+    // No shell to take the identity from. This program's own identity will do
+    // only where there is no lower one: UAC off, or the built-in Administrator.
+    // A split administrator token would give the browser, and the handler the
+    // user may register in HKCU, full rights: then nothing is started.
+    if (queryOwnElevationType() == TokenElevationTypeFull)
+        return UPLOAD_NOT_STARTED;
     return StartWithOwnToken(commandLine) ? UPLOAD_STARTED_AS_PROGRAM : UPLOAD_NOT_STARTED;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // The maker's upload web page; the success message and the browser start use it.
@@ -19,3 +21,7 @@ enum UploadStart { UPLOAD_NOT_STARTED, UPLOAD_STARTED_AS_SHELL_USER, UPLOAD_STAR
 // Starts the browser on the upload page and waits for nothing. The program
 // reports no failure; the result is for tests.
 UploadStart OpenUploadPage();
+
+// The elevation type of this program's token (TokenElevationType); tests put
+// their own here.
+extern TOKEN_ELEVATION_TYPE (*queryOwnElevationType)();

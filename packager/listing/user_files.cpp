@@ -3,6 +3,7 @@
 #include <list>
 
 #include "listing.h"
+#include "user_places.h"
 #include "ziparchive.h"
 
 namespace {
@@ -22,25 +23,58 @@ bool MakeFilesEntryName(const std::wstring& fullPath, size_t rootLength, std::ws
     return true;
 }
 
+namespace {
+
+// The root's own final path, when the root is a real folder (no link or
+// junction) and its final path is the one asked for; empty otherwise.
+std::wstring CheckedRootFinalPath(const std::wstring& root) {
+    HANDLE folder = OpenFolderForCheck(root, true);
+    if (folder == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    BY_HANDLE_FILE_INFORMATION information;
+    std::wstring finalPath;
+    if (GetFileInformationByHandle(folder, &information) &&
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        finalPath = FinalPathOf(folder);
+    CloseHandle(folder);
+    return IsSamePath(finalPath, root) ? finalPath : std::wstring();
+}
+
+}  // namespace
+
 bool AddDirectoryFiles(const wchar_t* root) {
     if (root == nullptr)
         return true;
+    // The folder and its files are the user's: looked at and opened with the
+    // user's rights, and each file checked by the handle that is then read.
+    UserRights user;
     std::list<DirEntryRecord> records;
-    WalkDirectory(root, records, L"*.*");
+    std::wstring rootFinalPath;
+    user.Run([&] {
+        rootFinalPath = CheckedRootFinalPath(WithoutTrailingBackslash(root));
+        if (!rootFinalPath.empty())
+            WalkDirectory(root, records, L"*.*");
+    });
     // Paths of the walk start with the root as its records hold it, so a root given
     // with a trailing backslash still yields names that begin "files\".
     size_t rootLength = WithoutTrailingBackslash(root).size();
     for (const DirEntryRecord& record : records) {
-        // Only plain files: a link in the user's folder could name a file that
-        // only this elevated process may read.
-        if (record.findData.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        if (record.findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         std::wstring path = FullPath(record);
         std::wstring name;
         // A name too long for the entry-name buffer is left out rather than cut short.
         if (!MakeFilesEntryName(path, rootLength, &name))
             continue;
-        AddArchiveEntry(packageArchive, name.c_str(), path.c_str(), 0, SOURCE_FILE);
+        // Only a plain file with one link inside the folder: a link, or a hard
+        // link, could name a file that only this elevated process may read.
+        // A refused file is left out like a name that is too long.
+        HANDLE file = INVALID_HANDLE_VALUE;
+        user.Run([&] { file = OpenFileInsideFolder(path, rootFinalPath); });
+        if (file == INVALID_HANDLE_VALUE)
+            continue;
+        AddArchiveEntry(packageArchive, name.c_str(), file, 0, SOURCE_OPEN_FILE);
+        CloseHandle(file);
     }
     return true;
 }

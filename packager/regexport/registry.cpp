@@ -85,8 +85,8 @@ std::wstring BuildRegistryExport(const wchar_t* subkey, REGSAM viewFlag) {
 }
 
 void WriteExportFile(const wchar_t* path, const std::wstring& text) {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    // A new file only: whatever stands at the name already is not ours to write.
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     const BYTE byteOrderMark[2] = {0xFF, 0xFE};

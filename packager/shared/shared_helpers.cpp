@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "private_temp.h"
+#include "user_places.h"
 #include "ziparchive.h"
 
 namespace {
@@ -42,24 +44,22 @@ int AddTemporaryEntryFile(const wchar_t* entryName,
 
 int AddTemporaryEntryFileIfWritten(const wchar_t* entryName,
                                    const std::function<bool(const wchar_t* path)>& writeFile) {
-    wchar_t directory[MAX_PATH] = {};
-    wchar_t file[MAX_PATH] = {};
-    DWORD length = GetTempPathW(MAX_PATH, directory);
-    // A path of 260 characters or more does not fit with its terminator.
-    if (length == 0 || length >= MAX_PATH)
+    std::wstring file = NewPrivateTemporaryFileName();
+    if (file.empty())
         return 0;
-    if (GetTempFileNameW(directory, L"zrpk_", 0, file) == 0)
-        return 0;
-    // Keep the name reserved, but let the writer create the file itself.
-    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(file);
-    bool written = writeFile(file);
-    ArchiveResult result = ARC_OK;
-    if (written)
-        result = AddArchiveEntry(packageArchive, entryName, file, 0, SOURCE_FILE);
-    // Whatever happened, nothing of ours is left in the temporary folder.
-    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(file);
+    bool written = writeFile(file.c_str());
+    ArchiveResult result = ARC_OPEN_FAILED;
+    if (written) {
+        // Read through the handle that was checked: the file this run wrote there.
+        HANDLE input = OpenFileInsideFolder(file, PrivateTemporaryFolderFinalPath());
+        if (input != INVALID_HANDLE_VALUE) {
+            result = AddArchiveEntry(packageArchive, entryName, input, 0, SOURCE_OPEN_FILE);
+            CloseHandle(input);
+        }
+    }
+    // Whatever happened, nothing of ours is left behind.
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(file.c_str());
     return written && result == ARC_OK ? 1 : 0;
 }
 

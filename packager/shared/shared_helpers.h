@@ -16,9 +16,10 @@ BOOL QueryWow64Process();
 // the DLL stays loaded for the rest of the run.
 FARPROC SystemLibraryFunction(const wchar_t* dllName, const char* functionName);
 
-// Reserves a "zrpk_" temporary file name, lets writeFile create the file under
-// that name, adds it as entryName and deletes it again whatever the add gave.
-// Returns 1 when the add succeeded; 0 when no name could be made or the add failed.
+// Gives writeFile a new "zrpk_" file name in this run's private temporary folder
+// (the writer creates the file, CREATE_NEW), adds the file it wrote as entryName
+// and deletes it again whatever the add gave. Returns 1 when the add succeeded;
+// 0 when there is no private folder or the add failed.
 int AddTemporaryEntryFile(const wchar_t* entryName,
                           const std::function<void(const wchar_t* path)>& writeFile);
 

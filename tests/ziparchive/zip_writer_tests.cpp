@@ -320,7 +320,9 @@ TEST(ZipArchive, RejectedAddsWriteNothingAndTheNextAddTakesTheirPlace) {
         {"memory of length 0", archive, "x", 0, SOURCE_MEMORY, ARC_BAD_ARGUMENT},
         {"file without a path", archive, nullptr, 0, SOURCE_FILE, ARC_BAD_ARGUMENT},
         {"kind 1", archive, "x", 1, static_cast<EntrySourceKind>(1), ARC_BAD_ARGUMENT},
-        {"kind 4", archive, "x", 1, static_cast<EntrySourceKind>(4), ARC_BAD_ARGUMENT},
+        {"kind 5", archive, "x", 1, static_cast<EntrySourceKind>(5), ARC_BAD_ARGUMENT},
+        {"open file without a handle", archive, INVALID_HANDLE_VALUE, 0, SOURCE_OPEN_FILE, ARC_BAD_ARGUMENT},
+        {"open file of a null handle", archive, nullptr, 0, SOURCE_OPEN_FILE, ARC_BAD_ARGUMENT},
         {"file that does not exist", archive, L"Z:\\no\\such\\file.txt", 0, SOURCE_FILE, ARC_OPEN_FAILED},
         {"a folder", archive, dir.c_str(), 0, SOURCE_FILE, ARC_OPEN_FAILED},
     };

@@ -1,0 +1,61 @@
+#include "package_file.h"
+
+#include <string>
+
+namespace {
+
+std::wstring FileNameOf(const wchar_t* path) {
+    std::wstring whole = path;
+    size_t slash = whole.find_last_of(L'\\');
+    return slash == std::wstring::npos ? whole : whole.substr(slash + 1);
+}
+
+std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
+    if (!folder.empty() && folder.back() == L'\\')
+        return folder + name;
+    return folder + L"\\" + name;
+}
+
+bool IsTheDesktopsPackage(HANDLE file, const std::wstring& desktopFinalPath, const wchar_t* packagePath) {
+    return !desktopFinalPath.empty() && IsPlainSingleLinkFile(file) &&
+           IsSamePath(FinalPathOf(file), Joined(desktopFinalPath, FileNameOf(packagePath)));
+}
+
+bool Empty(HANDLE file) {
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+void DeleteByHandle(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
+}  // namespace
+
+HANDLE OpenPackageFile(const UserRights& user, const wchar_t* desktop, const wchar_t* packagePath) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    bool createdByThisOpen = false;
+    std::wstring desktopFinalPath;
+    user.Run([&] {
+        HANDLE folder = OpenFolderForCheck(desktop, false);
+        if (folder != INVALID_HANDLE_VALUE) {
+            desktopFinalPath = FinalPathOf(folder);
+            CloseHandle(folder);
+        }
+        // Not truncated here, and a link at the name is opened, not followed.
+        file = CreateFileW(packagePath, GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        createdByThisOpen = file != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+    });
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    if (IsTheDesktopsPackage(file, desktopFinalPath, packagePath) && Empty(file))
+        return file;
+    // Never by name: the name may lead elsewhere.
+    if (createdByThisOpen)
+        DeleteByHandle(file);
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}

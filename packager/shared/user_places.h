@@ -1,0 +1,64 @@
+// The user's own places (the Desktop, the per-user folder, and whatever they
+// point to) are the user's to change. This elevated program works there with
+// the user's rights where it can, and trusts what it opened only after it has
+// checked the open handle itself.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// The calls that take on and give up the user's identity; tests put their own here.
+struct UserRightsCalls {
+    // A primary token of the desktop shell's user, or nullptr; the caller closes it.
+    HANDLE (*shellUserToken)();
+    BOOL(WINAPI* impersonate)(HANDLE token);
+    BOOL(WINAPI* revert)();
+};
+extern const UserRightsCalls SYSTEM_USER_RIGHTS_CALLS;
+extern UserRightsCalls userRightsCalls;
+
+// The system's shell-user token: the user of the desktop shell's window, or
+// nullptr when there is no shell window, or its process or token cannot be had.
+HANDLE ShellUserToken();
+
+// The desktop shell's user, when that user is this program's own account (the
+// same user SID): the elevated administrator who is also the signed-in user.
+// For any other shell user, or none, there is no identity to take on.
+class UserRights {
+public:
+    UserRights();
+    ~UserRights();
+    UserRights(const UserRights&) = delete;
+    UserRights& operator=(const UserRights&) = delete;
+
+    // Runs action impersonating that user, and reverts right after (also when
+    // action throws); runs it as this program when there is no such user.
+    // False, and action not run, when the impersonation itself fails.
+    bool Run(const std::function<void()>& action) const;
+
+private:
+    HANDLE token_;
+};
+
+// The final path of what the handle names (links and junctions resolved), in
+// drive-letter or \\server\share form; empty when it cannot be had.
+std::wstring FinalPathOf(HANDLE handle);
+
+// A regular file that is neither a reparse point nor reached by a second link.
+bool IsPlainSingleLinkFile(HANDLE file);
+
+// Opens a folder for its checks (not its contents); INVALID_HANDLE_VALUE on
+// failure. With reparsePointItself a link or junction is opened, not followed.
+HANDLE OpenFolderForCheck(const std::wstring& folder, bool reparsePointItself);
+
+// Opens an existing file for reading, shared for reading only, and gives the
+// handle only when it is a plain file with one link whose final path lies inside
+// folderFinalPath (a final path itself); INVALID_HANDLE_VALUE otherwise.
+HANDLE OpenFileInsideFolder(const std::wstring& path, const std::wstring& folderFinalPath);
+
+// The two paths name the same place; letters compared without regard to case.
+bool IsSamePath(const std::wstring& path, const std::wstring& other);
+
+// path lies below folder (folder itself excluded); without regard to case.
+bool IsInsideFolder(const std::wstring& path, const std::wstring& folder);
