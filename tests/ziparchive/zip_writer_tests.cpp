@@ -405,6 +405,64 @@ TEST(ZipArchive, FileSourcesAreCopiedWholeAndReleased) {
     testsupport::RemoveTree(dir);
 }
 
+// The caller's open handle: read from its start whatever its position, with
+// the file's own attributes, and left open for the caller, so that the bytes
+// added are those of the file the caller opened and checked.
+TEST(ZipArchive, OpenFileSourcesAreReadFromTheStartAndLeftOpen) {
+    std::wstring dir = testsupport::MakeTempDir(L"zip_handles");
+    std::wstring source = dir + L"\\checked.txt";
+    std::string bytes = TextBytes(20000);
+    ASSERT_TRUE(testsupport::WriteFileBytes(source, bytes));
+    HANDLE file = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    SetFilePointer(file, 5000, nullptr, FILE_BEGIN);
+    uint32_t attributes = externalAttributesOf(GetFileAttributesW(source.c_str()), false);
+
+    std::wstring path = ArchivePath(L"open-files.zip");
+    ArchiveHandle* archive = CreateArchive(path.c_str());
+    ASSERT_NE(nullptr, archive);
+    ASSERT_EQ(ARC_OK, AddArchiveEntry(archive, L"files\\first.txt", file, 0, SOURCE_OPEN_FILE));
+    ASSERT_EQ(ARC_OK, AddArchiveEntry(archive, L"files\\again.txt", file, 0, SOURCE_OPEN_FILE));
+    // Still the caller's: its sharing still keeps writers out.
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(CloseHandle(file));
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+
+    ParsedArchive parsed = ParseFile(path);
+    ASSERT_TRUE(parsed.ok) << parsed.problem;
+    ASSERT_EQ(2u, parsed.central.size());
+    for (int i : {0, 1}) {
+        EXPECT_EQ(bytes.size(), parsed.central[i].uncompressedSize) << i;
+        EXPECT_EQ(attributes, parsed.central[i].externalAttributes) << i;
+    }
+    WriteManifest(path, {{"files/first.txt", bytes, METHOD_DEFLATED, true, attributes},
+                         {"files/again.txt", bytes, METHOD_DEFLATED, true, attributes}});
+    testsupport::RemoveTree(dir);
+}
+
+// An archive on a handle the caller opened: the archive closes it, on success
+// and when it gets none.
+TEST(ZipArchive, ArchiveOnAnOpenFileTakesTheHandleOver) {
+    lastArchiveResult = ARC_OK;
+    EXPECT_EQ(nullptr, CreateArchiveOnFile(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(ARC_OPEN_FAILED, lastArchiveResult);
+
+    std::wstring path = ArchivePath(L"on-open-file.zip");
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ArchiveHandle* archive = CreateArchiveOnFile(file);
+    ASSERT_NE(nullptr, archive);
+    EXPECT_EQ(ARC_OK, lastArchiveResult);
+    ASSERT_EQ(ARC_OK, AddMemory(archive, L"info\\a.txt", "on a handle\r\n"));
+    ASSERT_EQ(ARC_OK, CloseArchive(archive));
+    // The close let go of the handle (opened without sharing), so the file can be opened again.
+    HANDLE again = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, again);
+    CloseHandle(again);
+    WriteManifest(path, {{"info/a.txt", "on a handle\r\n", METHOD_DEFLATED, false, 0}});
+}
+
 TEST(ZipArchive, AnEntryLeavesNothingButItsRecordBehind) {
     std::wstring path = ArchivePath(L"many.zip");
     ArchiveHandle* archive = CreateArchive(path.c_str());
