@@ -16,6 +16,11 @@ using testsupport::BuiltProgram;
 
 namespace {
 
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
 std::string CaptureLister(const wchar_t* mode, const std::string& start = std::string()) {
     SetEnvironmentVariableW(L"DK_LISTER_MODE", mode);
     std::string output = start;
@@ -64,6 +69,20 @@ TEST(CaptureCommandOutput, CommandLineThatDoesNotFitIsRefused) {
     CaptureCommandOutput((fits + L"a").c_str(), output);
     EXPECT_EQ("", output);
     SetEnvironmentVariableW(L"DK_LISTER_MODE", nullptr);
+}
+
+TEST(CaptureCommandOutput, ChildStartsInTheSystemDirectoryNotInOurs) {
+    // Where this program was started (often the user's Downloads) is no
+    // place for the child to look for its DLLs or files.
+    wchar_t saved[MAX_PATH] = {};
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, saved), 0u);
+    std::wstring elsewhere = testsupport::MakeTempDir(L"dk_cwd");
+    ASSERT_TRUE(SetCurrentDirectoryW(elsewhere.c_str()));
+    std::string output = CaptureLister(L"where");
+    SetCurrentDirectoryW(saved);
+    testsupport::RemoveTree(elsewhere);
+    EXPECT_TRUE(SameText(testsupport::Widen(output), SystemDirectory()))
+        << "the child started in " << output << ", not in " << testsupport::Narrow(SystemDirectory());
 }
 
 TEST(CaptureCommandOutput, NetstatOfTheSystemDirectory) {
