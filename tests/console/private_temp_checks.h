@@ -126,6 +126,13 @@ private:
 class WindowsTempReplacedByFile {
 public:
     WindowsTempReplacedByFile() : temp_(WindowsTemp()) {
+        // Put back under the name as it is written on disk, letter case included.
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(temp_.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            temp_ = FolderOf(temp_) + L"\\" + found.cFileName;
+            FindClose(search);
+        }
         wchar_t suffix[32];
         swprintf(suffix, 32, L".aside-%lu", GetCurrentProcessId());
         aside_ = temp_ + suffix;
