@@ -1,12 +1,14 @@
 // Console capture with the stand-in lister, and the temporary entry files of
-// the event-log backups.
+// the event-log backups, in the run's private folder.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "console_capture.h"
 #include "dk_test_util.h"
+#include "private_temp_checks.h"
 #include "shared_helpers.h"
 #include "standins/lister_output.h"
 #include "test_support.h"
@@ -66,6 +68,20 @@ TEST(CaptureCommandOutput, CommandLineThatDoesNotFitIsRefused) {
     SetEnvironmentVariableW(L"DK_LISTER_MODE", nullptr);
 }
 
+TEST(CaptureCommandOutput, ChildStartsInTheSystemDirectoryNotInOurs) {
+    // Where this program was started (often the user's Downloads) is no
+    // place for the child to look for its DLLs or files.
+    wchar_t saved[MAX_PATH] = {};
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, saved), 0u);
+    std::wstring elsewhere = testsupport::MakeTempDir(L"dk_cwd");
+    ASSERT_TRUE(SetCurrentDirectoryW(elsewhere.c_str()));
+    std::string output = CaptureLister(L"where");
+    SetCurrentDirectoryW(saved);
+    testsupport::RemoveTree(elsewhere);
+    EXPECT_TRUE(privatetemp::SameText(testsupport::Widen(output), SystemDirectory()))
+        << "the child started in " << output << ", not in " << testsupport::Narrow(SystemDirectory());
+}
+
 TEST(CaptureCommandOutput, NetstatOfTheSystemDirectory) {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
@@ -78,36 +94,36 @@ TEST(CaptureCommandOutput, NetstatOfTheSystemDirectory) {
 
 namespace {
 
-// A temporary folder of the test's own, so files left behind can be counted.
-struct PrivateTempFolder {
-    std::wstring saved;
+using privatetemp::EntriesOf;
+using privatetemp::FolderOf;
+using privatetemp::IsPrivateFolderPath;
+using privatetemp::SameText;
+using privatetemp::WindowsTempWatch;
+
+// TMP and TEMP of this process point at a folder of the test's own, so that
+// anything written to the user's temporary folder would show there.
+struct UserTempFolder {
+    std::wstring savedTmp, savedTemp;
     std::wstring dir;
-    PrivateTempFolder() {
-        wchar_t old[MAX_PATH] = {};
-        GetEnvironmentVariableW(L"TMP", old, MAX_PATH);
-        saved = old;
+    UserTempFolder() {
+        savedTmp = Variable(L"TMP");
+        savedTemp = Variable(L"TEMP");
         dir = testsupport::MakeTempDir(L"dk_tmp");
-        SetEnvironmentVariableW(L"TMP", dir.c_str());
-        SetEnvironmentVariableW(L"TEMP", dir.c_str());
+        PointAt(dir);
     }
-    ~PrivateTempFolder() {
-        SetEnvironmentVariableW(L"TMP", saved.c_str());
-        SetEnvironmentVariableW(L"TEMP", saved.c_str());
+    ~UserTempFolder() {
+        SetEnvironmentVariableW(L"TMP", savedTmp.c_str());
+        SetEnvironmentVariableW(L"TEMP", savedTemp.c_str());
         testsupport::RemoveTree(dir);
     }
-    std::vector<std::wstring> Files() const {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..")
-                names.push_back(name);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-        return names;
+    static void PointAt(const std::wstring& path) {
+        SetEnvironmentVariableW(L"TMP", path.c_str());
+        SetEnvironmentVariableW(L"TEMP", path.c_str());
+    }
+    static std::wstring Variable(const wchar_t* name) {
+        wchar_t value[MAX_PATH] = {};
+        DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+        return length < MAX_PATH ? value : L"";
     }
 };
 
@@ -124,40 +140,82 @@ struct OpenArchive {
     }
 };
 
+// What the writer was given, and what stood there when it got it.
 struct Seen {
     std::wstring path;
     bool existedBefore = true;
+    bool folderExisted = false;
 };
+
+Seen WriteBytesTo(const wchar_t* path, const std::string& bytes) {
+    Seen seen;
+    seen.path = path;
+    seen.existedBefore = privatetemp::Exists(path);
+    seen.folderExisted = privatetemp::IsFolder(FolderOf(path));
+    testsupport::WriteFileBytes(path, bytes);
+    return seen;
+}
+
+// The private folder holds nothing between the steps.
+size_t FilesInPrivateFolder() {
+    const std::wstring folder = PrivateTemporaryFolderFinalPath();
+    return folder.empty() ? 0 : EntriesOf(folder).size();
+}
 
 }  // namespace
 
-TEST(TemporaryEntryFile, ReservedZrpkNameWrittenAddedAndDeleted) {
-    PrivateTempFolder temp;
+TEST(TemporaryEntryFile, WriterGetsANewNameInThePrivateFolderAndNothingIsLeft) {
+    UserTempFolder userTemp;
+    WindowsTempWatch watch;
     OpenArchive archive(L"temporary-entry.zip");
     ASSERT_NE(nullptr, packageArchive);
-    Seen seen;
-    int added = AddTemporaryEntryFile(L"log\\written.bin", [&](const wchar_t* path) {
-        seen.path = path;
-        seen.existedBefore = testsupport::FileExists(path);
-        testsupport::WriteFileBytes(path, "event log bytes");
-    });
-    EXPECT_EQ(1, added);
-    EXPECT_FALSE(seen.existedBefore) << "the reserved name is free for the writer";
-    // The system keeps the first three characters of the "zrpk_" prefix.
-    EXPECT_EQ(temp.dir + L"\\zrp", seen.path.substr(0, temp.dir.size() + 4));
-    EXPECT_EQ(L".tmp", seen.path.substr(seen.path.size() - 4));
-    EXPECT_TRUE(temp.Files().empty());
+    EXPECT_TRUE(PrivateTemporaryFolderFinalPath().empty()) << "made on first use only";
+
+    std::vector<Seen> seen;
+    for (const wchar_t* entry : {L"log\\first.bin", L"log\\second.bin"}) {
+        EXPECT_EQ(1, AddTemporaryEntryFile(entry, [&](const wchar_t* path) {
+                      seen.push_back(WriteBytesTo(path, "event log bytes"));
+                  }));
+        EXPECT_EQ(0u, FilesInPrivateFolder()) << testsupport::Narrow(entry);
+    }
+    ASSERT_EQ(2u, seen.size());
+    const std::wstring folder = FolderOf(seen[0].path);
+    EXPECT_TRUE(IsPrivateFolderPath(folder)) << testsupport::Narrow(seen[0].path);
+    EXPECT_TRUE(SameText(folder, PrivateTemporaryFolderFinalPath()));
+    for (const Seen& one : seen) {
+        EXPECT_FALSE(one.existedBefore) << "the writer creates the file";
+        EXPECT_TRUE(one.folderExisted);
+        EXPECT_TRUE(SameText(folder, FolderOf(one.path))) << "one folder for the run";
+        std::wstring name = one.path.substr(folder.size() + 1);
+        EXPECT_TRUE(privatetemp::StartsWithText(name, L"zrpk_")) << testsupport::Narrow(name);
+        EXPECT_EQ(L".tmp", name.substr(name.size() - 4));
+    }
+    EXPECT_NE(seen[0].path, seen[1].path);
+    EXPECT_TRUE(EntriesOf(userTemp.dir).empty());
+
+    EXPECT_EQ("", watch.RemoveAndCompare());
+    // A later use makes a folder of another name.
+    Seen later;
+    EXPECT_EQ(1, AddTemporaryEntryFile(L"log\\third.bin", [&](const wchar_t* path) {
+                  later = WriteBytesTo(path, "x");
+              }));
+    EXPECT_TRUE(IsPrivateFolderPath(FolderOf(later.path)));
+    EXPECT_FALSE(SameText(folder, FolderOf(later.path)));
+    EXPECT_EQ("", watch.RemoveAndCompare());
 }
 
 TEST(TemporaryEntryFile, NothingIsLeftWhenTheAddOrTheWriterFails) {
-    PrivateTempFolder temp;
+    WindowsTempWatch watch;
     {
         // No archive: the add fails after the file was written.
         packageArchive = nullptr;
-        EXPECT_EQ(0, AddTemporaryEntryFile(L"log\\lost.bin", [](const wchar_t* path) {
+        bool called = false;
+        EXPECT_EQ(0, AddTemporaryEntryFile(L"log\\lost.bin", [&](const wchar_t* path) {
+                      called = true;
                       testsupport::WriteFileBytes(path, "x");
                   }));
-        EXPECT_TRUE(temp.Files().empty());
+        EXPECT_TRUE(called);
+        EXPECT_EQ(0u, FilesInPrivateFolder());
     }
     {
         OpenArchive archive(L"temporary-entry-unwritten.zip");
@@ -167,26 +225,113 @@ TEST(TemporaryEntryFile, NothingIsLeftWhenTheAddOrTheWriterFails) {
                       return false;
                   }));
         EXPECT_EQ(0x12345u, lastArchiveResult) << "a failed writer adds nothing";
-        EXPECT_TRUE(temp.Files().empty());
+        EXPECT_EQ(0u, FilesInPrivateFolder());
     }
+    EXPECT_FALSE(PrivateTemporaryFolderFinalPath().empty());
+    EXPECT_EQ("", watch.RemoveAndCompare());
 }
 
-TEST(TemporaryEntryFile, TemporaryFolderTooLongForItsBufferAddsNothing) {
-    PrivateTempFolder temp;
-    std::wstring tooLong = L"C:\\" + std::wstring(200, L'a') + L"\\" + std::wstring(60, L'b');
-    SetEnvironmentVariableW(L"TMP", tooLong.c_str());
-    SetEnvironmentVariableW(L"TEMP", tooLong.c_str());
-    bool called = false;
-    EXPECT_EQ(0, AddTemporaryEntryFile(L"log\\x.bin", [&](const wchar_t*) { called = true; }));
-    EXPECT_FALSE(called);
+// The file is read through a handle opened and checked by the helper: what the
+// name leads to elsewhere is not added, and is left as it was. (No symbolic
+// link here: Wine's DeleteFileW removes what a Unix link points to, not the link.)
+TEST(TemporaryEntryFile, OnlyAPlainFileOfThePrivateFolderIsAdded) {
+    UserTempFolder userTemp;
+    WindowsTempWatch watch;
+    OpenArchive archive(L"temporary-entry-checked.zip");
+    ASSERT_NE(nullptr, packageArchive);
+    const std::wstring outside = userTemp.dir + L"\\outside.txt";
+    const std::string outsideBytes = "not ours to add";
+    ASSERT_TRUE(testsupport::WriteFileBytes(outside, outsideBytes));
+    const struct {
+        const char* what;
+        std::function<bool(const std::wstring& path)> make;
+        int added;
+    } cases[] = {
+        {"a file written there", [](const std::wstring& path) { return testsupport::WriteFileBytes(path, "ok"); }, 1},
+        {"a second link of a file elsewhere",
+         [&](const std::wstring& path) { return CreateHardLinkW(path.c_str(), outside.c_str(), nullptr) != FALSE; },
+         0},
+    };
+    for (const auto& row : cases) {
+        bool made = false;
+        EXPECT_EQ(row.added, AddTemporaryEntryFile(L"log\\checked.bin", [&](const wchar_t* path) {
+                      made = row.make(path);
+                  }))
+            << row.what;
+        EXPECT_TRUE(made) << row.what;
+        EXPECT_EQ(0u, FilesInPrivateFolder()) << row.what;
+        EXPECT_EQ(outsideBytes, testsupport::ReadFileBytes(outside)) << row.what;
+    }
+    EXPECT_EQ("", watch.RemoveAndCompare());
+}
+
+TEST(TemporaryEntryFile, WithoutAPrivateFolderNothingIsAddedAndNoWriterCalled) {
+    WindowsTempWatch watch;
+    RemovePrivateTemporaryFolder();  // the next use tries to make one
+    {
+        privatetemp::WindowsTempReplacedByFile noTemp;
+        ASSERT_TRUE(noTemp.Replaced());
+        OpenArchive archive(L"temporary-entry-no-folder.zip");
+        ASSERT_NE(nullptr, packageArchive);
+        int calls = 0;
+        EXPECT_EQ(0, AddTemporaryEntryFile(L"log\\x.bin", [&](const wchar_t*) { ++calls; }));
+        EXPECT_EQ(0, AddTemporaryEntryFileIfWritten(L"log\\y.bin", [&](const wchar_t*) {
+                      ++calls;
+                      return true;
+                  }));
+        EXPECT_EQ(0, AddEventLogBackup(L"log\\system.evt", L"System"));
+        EXPECT_EQ(0, calls);
+        EXPECT_TRUE(PrivateTemporaryFolderFinalPath().empty());
+        RemovePrivateTemporaryFolder();
+    }
+    ASSERT_TRUE(privatetemp::IsFolder(privatetemp::WindowsTemp())) << "the Windows Temp is back";
+    EXPECT_EQ("", watch.RemoveAndCompare());
+}
+
+TEST(TemporaryEntryFile, WhereTheUserTemporaryFolderPointsPlaysNoPart) {
+    UserTempFolder userTemp;
+    WindowsTempWatch watch;
+    OpenArchive archive(L"temporary-entry-user-temp.zip");
+    ASSERT_NE(nullptr, packageArchive);
+    const std::wstring aFile = userTemp.dir + L"\\a file";
+    ASSERT_TRUE(testsupport::WriteFileBytes(aFile, "kept"));
+    const privatetemp::Entries before = EntriesOf(userTemp.dir);
+    const struct {
+        const char* what;
+        std::wstring path;
+    } cases[] = {
+        {"a folder of its own", userTemp.dir},
+        {"too long for a path buffer", L"C:\\" + std::wstring(200, L'a') + L"\\" + std::wstring(60, L'b')},
+        {"a folder that does not exist", userTemp.dir + L"\\missing"},
+        {"a file", aFile},
+    };
+    for (const auto& row : cases) {
+        UserTempFolder::PointAt(row.path);
+        Seen seen;
+        EXPECT_EQ(1, AddTemporaryEntryFile(L"log\\x.bin", [&](const wchar_t* path) {
+                      seen = WriteBytesTo(path, "bytes");
+                  }))
+            << row.what;
+        EXPECT_TRUE(IsPrivateFolderPath(FolderOf(seen.path))) << row.what;
+        EXPECT_EQ(0u, FilesInPrivateFolder()) << row.what;
+    }
+    UserTempFolder::PointAt(userTemp.dir);
+    EXPECT_TRUE(EntriesOf(userTemp.dir) == before);
+    EXPECT_FALSE(privatetemp::Exists(userTemp.dir + L"\\missing"));
+    EXPECT_EQ("", watch.RemoveAndCompare());
 }
 
 TEST(EventLogBackup, WineWritesNoBackupSoNothingIsAddedAndNothingLeft) {
     // Wine's backup call succeeds without writing a file: the add is refused.
-    PrivateTempFolder temp;
+    UserTempFolder userTemp;
+    WindowsTempWatch watch;
     OpenArchive archive(L"event-logs.zip");
     ASSERT_NE(nullptr, packageArchive);
     EXPECT_EQ(0, AddEventLogBackup(L"log\\system.evt", L"System"));
     EXPECT_EQ(0, AddEventLogBackup(L"log\\application.evt", L"Application "));
-    EXPECT_TRUE(temp.Files().empty());
+    // The backups were named in the private folder, and left nothing there.
+    EXPECT_TRUE(IsPrivateFolderPath(PrivateTemporaryFolderFinalPath()));
+    EXPECT_EQ(0u, FilesInPrivateFolder());
+    EXPECT_TRUE(EntriesOf(userTemp.dir).empty());
+    EXPECT_EQ("", watch.RemoveAndCompare());
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "allocation_counter.h"
+#include "private_temp_checks.h"
 #include "registry.h"
 #include "registry_format.h"
 #include "value_bytes.h"
@@ -344,30 +345,46 @@ size_t FilesIn(const std::wstring& dir) {
     return count;
 }
 
-TEST_F(RegistryExport, FailedAddLeavesNoTemporaryFile) {
-    Set(L"", L"v", REG_DWORD, Bytes({1, 0, 0, 0}));
-    std::wstring dir = MakeTempDir(L"regexport_tmp");
-    {
-        TemporaryDirectory temporary(dir);
-        ArchiveHandle* saved = packageArchive;
-        packageArchive = nullptr;  // no archive: the add fails
-        EXPECT_EQ(AddRegistryExport(key.c_str(), L"reg\\test.re_", 0), 0);
-        EXPECT_EQ(AddRegistryExport(L"SOFTWARE\\RegexportTests\\Missing", L"reg\\missing.re_", 1), 0);
-        packageArchive = saved;
-    }
-    EXPECT_EQ(FilesIn(dir), 0u);
-    RemoveTree(dir);
+// Files left in this run's private temporary folder (none when it has none).
+size_t FilesInPrivateFolder() {
+    const std::wstring folder = PrivateTemporaryFolderFinalPath();
+    return folder.empty() ? 0 : FilesIn(folder);
 }
 
-TEST_F(RegistryExport, NoTemporaryNameAddsNothing) {
-    std::wstring dir = MakeTempDir(L"regexport_gone");
-    RemoveTree(dir);
-    std::wstring tooLong = dir + L"\\" + std::wstring(260, L'x');
-    for (const std::wstring& unusable : {dir, tooLong}) {
-        TemporaryDirectory temporary(unusable);
-        EXPECT_EQ(AddRegistryExport(L"SOFTWARE", L"reg\\test.re_", 0), 0);
+TEST_F(RegistryExport, FailedAddLeavesNoTemporaryFile) {
+    Set(L"", L"v", REG_DWORD, Bytes({1, 0, 0, 0}));
+    privatetemp::WindowsTempWatch watch;
+    ArchiveHandle* saved = packageArchive;
+    packageArchive = nullptr;  // no archive: the add fails
+    EXPECT_EQ(AddRegistryExport(key.c_str(), L"reg\\test.re_", 0), 0);
+    EXPECT_EQ(AddRegistryExport(L"SOFTWARE\\RegexportTests\\Missing", L"reg\\missing.re_", 1), 0);
+    packageArchive = saved;
+    EXPECT_TRUE(privatetemp::IsPrivateFolderPath(PrivateTemporaryFolderFinalPath()));
+    EXPECT_EQ(FilesInPrivateFolder(), 0u);
+    EXPECT_EQ(watch.RemoveAndCompare(), "");
+}
+
+TEST_F(RegistryExport, NoPrivateFolderAddsNothing) {
+    Set(L"", L"v", REG_DWORD, Bytes({1, 0, 0, 0}));
+    privatetemp::WindowsTempWatch watch;
+    std::wstring dir = MakeTempDir(L"regexport_nofolder");
+    packageArchive = CreateArchive((dir + L"\\nofolder.zip").c_str());
+    ASSERT_NE(packageArchive, nullptr);
+    RemovePrivateTemporaryFolder();  // the next add tries to make one
+    {
+        privatetemp::WindowsTempReplacedByFile noTemp;
+        ASSERT_TRUE(noTemp.Replaced());
+        EXPECT_EQ(AddRegistryExport(key.c_str(), L"reg\\test.re_", 0), 0);
+        EXPECT_TRUE(PrivateTemporaryFolderFinalPath().empty());
+        RemovePrivateTemporaryFolder();
     }
-    EXPECT_FALSE(FileExists(dir));
+    EXPECT_EQ(CloseArchive(packageArchive), ARC_OK);
+    packageArchive = nullptr;
+    // The archive is its end records alone: no entry was begun.
+    EXPECT_EQ(ReadFileBytes(dir + L"\\nofolder.zip").size(), 22u);
+    RemoveTree(dir);
+    ASSERT_TRUE(privatetemp::IsFolder(privatetemp::WindowsTemp())) << "the Windows Temp is back";
+    EXPECT_EQ(watch.RemoveAndCompare(), "");
 }
 
 struct ExportRow {
@@ -441,8 +458,7 @@ TEST_F(RegistryExport, RowsLandInTheArchiveAsTheirExports) {
     std::wstring expectedDir = dir + L"\\expected-" + prefix;
     RemoveTree(expectedDir);
     CreateDirectoryW(expectedDir.c_str(), nullptr);
-    std::wstring temporaryFiles = MakeTempDir(L"regexport_archive");
-    TemporaryDirectory temporary(temporaryFiles);
+    privatetemp::WindowsTempWatch watch;
     std::wstring archivePath = dir + L"\\exports-" + prefix + L".zip";
     packageArchive = CreateArchive(archivePath.c_str());
     ASSERT_NE(packageArchive, nullptr);
@@ -453,7 +469,7 @@ TEST_F(RegistryExport, RowsLandInTheArchiveAsTheirExports) {
         EXPECT_EQ(AddRegistryExport(row.subkey.c_str(), row.entryName.c_str(), row.use32bitView), 1)
             << Narrow(row.entryName);
         double milliseconds = MillisecondsSince(start);
-        EXPECT_EQ(FilesIn(temporaryFiles), 0u) << Narrow(row.entryName);
+        EXPECT_EQ(FilesInPrivateFolder(), 0u) << Narrow(row.entryName);
         std::wstring text =
             BuildRegistryExport(row.subkey.c_str(), RegistryViewFlag(wow64, row.use32bitView));
         std::wstring baseName = row.entryName.substr(row.entryName.find(L'\\') + 1);
@@ -468,12 +484,115 @@ TEST_F(RegistryExport, RowsLandInTheArchiveAsTheirExports) {
     // An add the archive refuses (its name is too long) leaves no file behind either.
     std::wstring longName = L"reg\\" + std::wstring(300, L'n') + L".re_";
     EXPECT_EQ(AddRegistryExport(key.c_str(), longName.c_str(), 0), 0);
-    EXPECT_EQ(FilesIn(temporaryFiles), 0u);
+    EXPECT_EQ(FilesInPrivateFolder(), 0u);
 
     EXPECT_EQ(CloseArchive(packageArchive), ARC_OK);
     packageArchive = nullptr;
-    RemoveTree(temporaryFiles);
+    EXPECT_EQ(watch.RemoveAndCompare(), "");
     RegRemoveTree(HKEY_LOCAL_MACHINE, serviceFixture, KEY_WOW64_64KEY);
+}
+
+// Every name the user's temporary folder could give a "zrpk_" file was taken
+// beforehand by planted_names.py (the regexport_planted fixture): forged
+// exports, second links of a forged file, and symbolic links to a file outside. With
+// TMP and TEMP pointing there the exports still land as themselves, and the
+// planted folder and what it leads to are left exactly as they were.
+TEST_F(RegistryExport, NamesPlantedInTheUserTemporaryFolderPlayNoPart) {
+    LARGE_INTEGER testStart;
+    QueryPerformanceCounter(&testStart);
+    const std::wstring prefix = PrefixIsWin64() ? L"win64" : L"win32";
+    const std::wstring dir = ArtifactsDir(L"regexport");
+    const std::wstring planted = dir + L"\\planted-" + prefix;
+    const std::wstring userTemp = planted + L"\\temp";
+    const std::wstring outside = planted + L"\\outside.txt";
+    const privatetemp::Entries before = privatetemp::EntriesOf(userTemp);
+    // zrp0000.tmp to zrpffff.tmp, and zrp0.tmp to zrpfff.tmp as Wine writes them.
+    ASSERT_EQ(before.size(), 0x10000u + 0x1000u) << "the regexport_planted fixture plants " << Narrow(userTemp);
+    const std::string outsideBytes = ReadFileBytes(outside);
+    ASSERT_FALSE(outsideBytes.empty());
+
+    // A few held open with full sharing, as another process of the user might.
+    struct Held {
+        const wchar_t* name;
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        std::string bytes;
+    };
+    std::vector<Held> held;
+    for (const wchar_t* name : {L"zrp0000.tmp", L"zrp0001.tmp", L"zrp0002.tmp", L"zrpffff.tmp", L"zrp1.tmp"}) {
+        held.emplace_back();
+        held.back().name = name;
+    }
+    auto readHandle = [](HANDLE handle) {
+        std::string bytes;
+        char buffer[4096];
+        DWORD got = 0;
+        SetFilePointer(handle, 0, nullptr, FILE_BEGIN);
+        while (ReadFile(handle, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+            bytes.append(buffer, got);
+        return bytes;
+    };
+    for (Held& file : held) {
+        file.handle = CreateFileW((userTemp + L"\\" + file.name).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+        ASSERT_NE(file.handle, INVALID_HANDLE_VALUE) << Narrow(file.name);
+        file.bytes = readHandle(file.handle);
+        ASSERT_FALSE(file.bytes.empty()) << Narrow(file.name);
+    }
+
+    Set(L"", L"planted", REG_SZ, Utf16(std::wstring(L"the real export", 16)));
+    Set(L"", L"dword", REG_DWORD, Bytes({0x0d, 0xf0, 0xad, 0x0b}));
+    const std::vector<ExportRow> rows = {
+        {key, L"reg\\fixture.re_", 0},
+        {L"SYSTEM\\CurrentControlSet\\Control\\Terminal Server", L"reg\\termsrv.re_", 0},
+        {L"SOFTWARE\\Microsoft\\Rpc", L"reg\\msrpc.re_", 0},
+    };
+    const std::wstring expectedDir = dir + L"\\planted-expected-" + prefix;
+    RemoveTree(expectedDir);
+    CreateDirectoryW(expectedDir.c_str(), nullptr);
+    privatetemp::WindowsTempWatch watch;
+    packageArchive = CreateArchive((dir + L"\\planted-exports-" + prefix + L".zip").c_str());
+    ASSERT_NE(packageArchive, nullptr);
+    LARGE_INTEGER exportStart;
+    QueryPerformanceCounter(&exportStart);
+    {
+        TemporaryDirectory temporary(userTemp);
+        for (const ExportRow& row : rows) {
+            EXPECT_EQ(AddRegistryExport(row.subkey.c_str(), row.entryName.c_str(), row.use32bitView), 1)
+                << Narrow(row.entryName);
+            EXPECT_EQ(FilesInPrivateFolder(), 0u) << Narrow(row.entryName);
+            std::wstring text =
+                BuildRegistryExport(row.subkey.c_str(), RegistryViewFlag(QueryWow64Process(), row.use32bitView));
+            std::wstring baseName = row.entryName.substr(row.entryName.find(L'\\') + 1);
+            ASSERT_TRUE(WriteFileBytes(expectedDir + L"\\" + baseName, FileBytesOf(text)));
+        }
+    }
+    const double exportMilliseconds = MillisecondsSince(exportStart);
+    EXPECT_EQ(CloseArchive(packageArchive), ARC_OK);
+    packageArchive = nullptr;
+
+    for (Held& file : held) {
+        EXPECT_EQ(readHandle(file.handle), file.bytes) << Narrow(file.name) << " through the held handle";
+        EXPECT_EQ(ReadFileBytes(userTemp + L"\\" + file.name), file.bytes) << Narrow(file.name);
+        CloseHandle(file.handle);
+    }
+    EXPECT_EQ(ReadFileBytes(outside), outsideBytes);
+    // Names, sizes, attributes and write times: nothing added, removed or rewritten.
+    const privatetemp::Entries after = privatetemp::EntriesOf(userTemp);
+    size_t changed = 0;
+    std::string firstChanged;
+    for (const auto& entry : before) {
+        auto found = after.find(entry.first);
+        if (found == after.end() || !(found->second == entry.second)) {
+            if (changed++ == 0)
+                firstChanged = Narrow(entry.first);
+        }
+    }
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(changed, 0u) << "first changed or gone: " << firstChanged;
+    EXPECT_EQ(watch.RemoveAndCompare(), "");
+    printf("planted names: %u rows exported in %.1f ms, whole test %.1f ms\n",
+           static_cast<unsigned>(rows.size()), exportMilliseconds, MillisecondsSince(testStart));
 }
 
 TEST_F(RegistryExport, TextTooLargeToHoldAddsNoEntryAndNoFile) {
@@ -482,18 +601,17 @@ TEST_F(RegistryExport, TextTooLargeToHoldAddsNoEntryAndNoFile) {
     std::wstring archivePath = temporaryFiles + L"\\large.zip";
     packageArchive = CreateArchive(archivePath.c_str());
     ASSERT_NE(packageArchive, nullptr);
-    int added = -1;
-    {
-        TemporaryDirectory temporary(temporaryFiles);
-        FailAllocationsOver(4 * 1048576);
-        added = AddRegistryExport(key.c_str(), L"reg\\large.re_", 0);
-        FailAllocationsOver(0);
-    }
+    privatetemp::WindowsTempWatch watch;
+    FailAllocationsOver(4 * 1048576);
+    int added = AddRegistryExport(key.c_str(), L"reg\\large.re_", 0);
+    FailAllocationsOver(0);
     EXPECT_EQ(added, 0);
+    EXPECT_EQ(FilesInPrivateFolder(), 0u);
     EXPECT_EQ(FilesIn(temporaryFiles), 1u) << "only the archive itself";
     EXPECT_EQ(CloseArchive(packageArchive), ARC_OK);
     packageArchive = nullptr;
     RemoveTree(temporaryFiles);
+    EXPECT_EQ(watch.RemoveAndCompare(), "");
 }
 
 TEST_F(RegistryExport, AllocatesNothingPerValue) {

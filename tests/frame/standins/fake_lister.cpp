@@ -3,6 +3,7 @@
 //   chatty  more than one read chunk on stdout and on stderr, interleaved
 //   silent  nothing
 //   linger  one line, then closes both outputs and stays alive for a minute
+//   where   its current directory, in UTF-8, on stdout
 // DK_LISTER_PID_FILE, when set, receives its process id (decimal).
 #include <windows.h>
 
@@ -44,6 +45,17 @@ int wmain() {
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (mode == L"silent")
         return 0;
+    if (mode == L"where") {
+        wchar_t directory[MAX_PATH] = {};
+        DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
+        if (length == 0 || length >= MAX_PATH)
+            return 1;
+        char bytes[4 * MAX_PATH] = {};
+        int size = WideCharToMultiByte(CP_UTF8, 0, directory, static_cast<int>(length), bytes, sizeof(bytes),
+                                       nullptr, nullptr);
+        Write(out, std::string(bytes, size > 0 ? size : 0));
+        return 0;
+    }
     if (mode == L"linger") {
         Write(out, LINGER_LISTER_TEXT);
         CloseHandle(out);
