@@ -501,12 +501,10 @@ TEST_F(DossierkitFrame, NonAdministratorIsRefusedBeforeTheQuestion) {
 }
 
 TEST_F(DossierkitFrame, PackageThatCannotBeCompletedIsReportedAsNotCreated) {
-    // The build's fixture made the package name a link to a device that
-    // refuses every write, so the whole build runs and only the close fails.
-    std::wstring fullDesktop = ArtifactsDir(L"dossierkit\\full-desktop");
-    std::wstring fullPackage = fullDesktop + L"\\Morquaine-QEVSCAN.zrpk";
-    SetDesktop(fullDesktop);
-    RunRecord run = RunDossierkit({IDYES, IDNO}, 60000);
+    // The same frame with every write to the archive refused, so the whole
+    // build runs and only the close fails.
+    const std::wstring& fullPackage = package;
+    RunRecord run = RunDossierkit({IDYES, IDNO}, 60000, L"dk_failing_writes.exe");
     EXPECT_EQ(0u, run.exitCode);
     ASSERT_EQ(2u, run.boxes.size()) << BoxTexts(run);
     EXPECT_EQ(FAILED, run.boxes[1].text) << "no upload offer";
