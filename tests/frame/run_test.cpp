@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -233,6 +234,26 @@ void SetDesktop(const std::wstring& path) {
     RegSetString(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Desktop", path, REG_EXPAND_SZ);
 }
 
+// Where the program's temporary files could be left: the user's TEMP and the
+// Windows directory's Temp.
+std::vector<std::wstring> TemporaryFolders() {
+    wchar_t userTemp[MAX_PATH + 1] = {};
+    wchar_t windows[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH + 1, userTemp);
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    size_t length = wcslen(userTemp);
+    if (length > 3 && userTemp[length - 1] == L'\\')
+        userTemp[length - 1] = L'\0';
+    return {userTemp, std::wstring(windows) + L"\\Temp"};
+}
+
+std::string NamesText(const std::vector<std::wstring>& names) {
+    std::string text;
+    for (const std::wstring& name : names)
+        text += Narrow(name) + " ";
+    return text;
+}
+
 // The files below root, depth first, a folder's contents right after it, each
 // level in the order the platform enumerates it: the order the package keeps.
 void WalkFiles(const std::wstring& root, const std::wstring& below, std::string& names) {
@@ -278,8 +299,13 @@ struct DossierkitRun : ::testing::Test {
     std::wstring recordFile = artifacts + L"\\rundll32-command.txt";
     std::wstring listerPidFile = artifacts + L"\\lister-pid.txt";
     std::wstring savedDesktop;
+    // The test is the desktop shell, of the program's own account: the program
+    // then takes on the shell user for the user's places and the upload start.
+    std::unique_ptr<ShellWindowThread> shell;
 
     void SetUp() override {
+        shell.reset(new ShellWindowThread());
+        ASSERT_NE(nullptr, shell->window()) << "no shell window: one left by another test?";
         DWORD type = 0;
         std::string raw;
         if (RegGetRaw(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Desktop", &type, &raw))
@@ -324,6 +350,7 @@ struct DossierkitRun : ::testing::Test {
     void TearDown() override {
         if (!savedDesktop.empty())
             SetDesktop(savedDesktop);
+        shell.reset();
     }
     void KeepPackage(const wchar_t* name) {
         ASSERT_TRUE(CopyFileW(package.c_str(), (artifacts + L"\\" + name).c_str(), FALSE)) << Narrow(name);
@@ -350,6 +377,9 @@ TEST_F(DossierkitRun, CompleteBuildReplacesTheOldPackageAndStartsTheUploadPage) 
     for (const std::wstring& path : planted)
         ASSERT_TRUE(CopyFileW(BuiltProgram(L"dk_fake_rundll32.exe").c_str(), path.c_str(), FALSE));
     WriteFileBytes(artifacts + L"\\lister-expected.bin", ChattyListerCapture());
+    std::vector<std::vector<std::wstring>> temporaryBefore;
+    for (const std::wstring& folder : TemporaryFolders())
+        temporaryBefore.push_back(FolderNames(folder));
     RunRecord run = RunDossierkit({IDYES, IDYES});
     EXPECT_EQ(0u, run.exitCode);
     ASSERT_EQ(2u, run.boxes.size()) << BoxTexts(run);
@@ -367,6 +397,11 @@ TEST_F(DossierkitRun, CompleteBuildReplacesTheOldPackageAndStartsTheUploadPage) 
         << "only the upload start is recorded: no planted program ran";
     for (const std::wstring& path : planted)
         DeleteFileW(path.c_str());
+    for (size_t i = 0; i < temporaryBefore.size(); ++i) {
+        std::wstring folder = TemporaryFolders()[i];
+        EXPECT_EQ(NamesText(temporaryBefore[i]), NamesText(FolderNames(folder)))
+            << "the run left something in " << Narrow(folder);
+    }
     printf("[ measure  ] build %lu ms (3200 ms of it prescribed waits)\n", run.buildMs);
     printf("[ measure  ] question answered to dialog shown %lu ms; position 100 to dialog end %lu ms\n",
            run.dialogAfterMs, run.closeMs);
