@@ -234,6 +234,25 @@ void SetDesktop(const std::wstring& path) {
     RegSetString(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Desktop", path, REG_EXPAND_SZ);
 }
 
+// A value of the user's shell folders set for one test and put back after it.
+class ShellFolderValue {
+public:
+    ShellFolderValue(const wchar_t* name, const std::wstring& value) : name_(name) {
+        saved_ = RegGetRaw(HKEY_CURRENT_USER, SHELL_FOLDERS, name, &type_, &raw_);
+        RegSetString(HKEY_CURRENT_USER, SHELL_FOLDERS, name, value, REG_EXPAND_SZ);
+    }
+    ~ShellFolderValue() {
+        if (saved_)
+            RegSetRaw(HKEY_CURRENT_USER, SHELL_FOLDERS, name_, type_, raw_.data(), DWORD(raw_.size()));
+    }
+
+private:
+    const wchar_t* name_;
+    bool saved_ = false;
+    DWORD type_ = 0;
+    std::string raw_;
+};
+
 // Where the program's temporary files could be left: the user's TEMP and the
 // Windows directory's Temp.
 std::vector<std::wstring> TemporaryFolders() {
@@ -252,6 +271,12 @@ std::string NamesText(const std::vector<std::wstring>& names) {
     for (const std::wstring& name : names)
         text += Narrow(name) + " ";
     return text;
+}
+
+FILETIME LastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
 }
 
 // The files below root, depth first, a folder's contents right after it, each
@@ -477,6 +502,85 @@ TEST_F(DossierkitRun, PackageNameTakenByAFolder) {
     EXPECT_EQ(std::vector<int>{10}, run.positions);
     EXPECT_TRUE(GetFileAttributesW(package.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryW(package.c_str());
+}
+
+// A name on the Desktop that leads elsewhere is the user's doing, not a
+// package: the elevated program must neither write nor create through it.
+TEST_F(DossierkitRun, PackageNameThatLeadsOutsideTheDesktopIsRefused) {
+    const std::wstring outsideFolder = L"C:\\dk-outside";
+    const std::wstring outside = outsideFolder + L"\\system-file.dat";
+    const std::wstring missing = outsideFolder + L"\\missing.dat";
+    const std::string outsideBytes = "only the administrator may change this\r\n";
+    enum Link { SYMLINK, HARD_LINK };
+    const struct {
+        const char* name;
+        Link link;
+        const std::wstring& target;
+        bool targetExists;
+    } cases[] = {
+        {"symbolic link to an outside file", SYMLINK, outside, true},
+        {"hard link to an outside file", HARD_LINK, outside, true},
+        {"symbolic link to a missing outside file", SYMLINK, missing, false},
+    };
+    for (const auto& c : cases) {
+        RemoveTree(outsideFolder);
+        MakeDirectories(outsideFolder);
+        ASSERT_TRUE(WriteFileBytes(outside, outsideBytes));
+        // An old time, so that any write or truncation would show.
+        HANDLE file = CreateFileW(outside.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        FILETIME old = {0x69050000, 0x01d5c036};  // 2020-01-01
+        ASSERT_TRUE(file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &old));
+        CloseHandle(file);
+        FILETIME before = LastWriteTime(outside);
+        // A link to a missing file is made while its target is there: the
+        // helper waits until the link leads somewhere.
+        if (!c.targetExists) {
+            ASSERT_TRUE(WriteFileBytes(c.target, "soon gone"));
+        }
+        bool linked = c.link == SYMLINK ? MakeUnixSymlink(package, UnixPath(c.target))
+                                        : CreateHardLinkW(package.c_str(), c.target.c_str(), nullptr) != FALSE;
+        ASSERT_TRUE(linked) << c.name;
+        if (!c.targetExists) {
+            ASSERT_TRUE(DeleteFileW(c.target.c_str()));
+        }
+
+        RunRecord run = RunDossierkit({IDYES});
+        EXPECT_EQ(0u, run.exitCode) << c.name;
+        EXPECT_EQ(3u, run.boxes.size()) << c.name << ": " << BoxTexts(run);
+        if (run.boxes.size() == 3) {
+            EXPECT_EQ(L"Error creating zip file!", run.boxes[1].text) << c.name;
+            EXPECT_TRUE(ShowsIcon(run.boxes[1], MB_ICONERROR)) << c.name;
+            EXPECT_EQ(FAILED, run.boxes[2].text) << c.name;
+        }
+        EXPECT_EQ(L"Creating [" + package + L"]\r\n\r\n", run.log) << c.name;
+        EXPECT_EQ(std::vector<int>{10}, run.positions) << c.name;
+        EXPECT_EQ(outsideBytes, ReadFileBytes(outside)) << c.name;
+        FILETIME after = LastWriteTime(outside);
+        EXPECT_EQ(0, CompareFileTime(&before, &after)) << c.name << ": outside file written";
+        EXPECT_FALSE(FileExists(missing)) << c.name << ": created through the link";
+        // The link itself; a delete by name would take the target with it.
+        RemoveUnixSymlink(package);
+    }
+    RemoveTree(outsideFolder);
+}
+
+// The program only reads the user's folder; a missing one stays missing.
+TEST_F(DossierkitRun, MissingLocalAppDataIsNotCreated) {
+    const std::wstring base = L"C:\\dk-no-local-appdata";
+    const std::wstring missingFolder = base + L"\\AppData\\Local";
+    RemoveTree(base);
+    RunRecord run;
+    {
+        ShellFolderValue localAppData(L"Local AppData", missingFolder);
+        run = RunDossierkit({IDYES, IDNO});
+    }
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(2u, run.boxes.size()) << BoxTexts(run);
+    EXPECT_EQ(SUCCESS, run.boxes[1].text);
+    EXPECT_EQ(CompletePositionsAsSeen(run.positions), run.positions);
+    EXPECT_EQ(CompleteLog(package), run.log);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(base.c_str())) << "the folder was made";
+    RemoveTree(base);
 }
 
 TEST_F(DossierkitRun, DesktopThatCannotBeFoundOrIsTooLong) {
