@@ -193,7 +193,9 @@ TEST_F(PackageFile, OnlyAPlainFileAtTheDesktopsOwnNameIsTaken) {
         }
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-        EXPECT_EQ(outsideBytes, ReadFileBytes(outside)) << c.name;
+        // Compared quietly: a package written through the link would fill the log.
+        std::string outsideNow = ReadFileBytes(outside);
+        EXPECT_TRUE(outsideNow == outsideBytes) << c.name << ": outside file now " << outsideNow.size() << " bytes";
         FILETIME after = LastWriteTime(outside);
         EXPECT_EQ(0, CompareFileTime(&before, &after)) << c.name;
         EXPECT_FALSE(FileExists(missing)) << c.name << ": created through the link";

@@ -554,7 +554,9 @@ TEST_F(DossierkitRun, PackageNameThatLeadsOutsideTheDesktopIsRefused) {
         }
         EXPECT_EQ(L"Creating [" + package + L"]\r\n\r\n", run.log) << c.name;
         EXPECT_EQ(std::vector<int>{10}, run.positions) << c.name;
-        EXPECT_EQ(outsideBytes, ReadFileBytes(outside)) << c.name;
+        // Compared quietly: a package written through the link would fill the log.
+        std::string outsideNow = ReadFileBytes(outside);
+        EXPECT_TRUE(outsideNow == outsideBytes) << c.name << ": outside file now " << outsideNow.size() << " bytes";
         FILETIME after = LastWriteTime(outside);
         EXPECT_EQ(0, CompareFileTime(&before, &after)) << c.name << ": outside file written";
         EXPECT_FALSE(FileExists(missing)) << c.name << ": created through the link";
