@@ -1,8 +1,10 @@
 // Small helpers shared by the dossierkit tests.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -37,4 +39,82 @@ inline std::string RecordedStart(const std::wstring& recordFile) {
     for (int i = 0; i < 100 && recorded.empty(); ++i, Sleep(50))
         recorded = testsupport::ReadFileBytes(recordFile);
     return recorded;
+}
+
+// Wine's desktop has no shell window of its own; a window of this process can
+// be made one, so that this process is the shell. nullptr when refused (a
+// desktop has one shell window at a time).
+inline HWND BecomeTheShell() {
+    typedef BOOL(WINAPI * SetShellWindowFn)(HWND);
+    SetShellWindowFn setShellWindow = reinterpret_cast<SetShellWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), "SetShellWindow")));
+    HWND window = CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  nullptr, nullptr);
+    if (window != nullptr && (setShellWindow == nullptr || !setShellWindow(window))) {
+        DestroyWindow(window);
+        window = nullptr;
+    }
+    return window;
+}
+
+// The shell window on a thread of its own that answers its messages, so that
+// a program that sends to it while the test waits without pumping is not held.
+// Gone again, and the desktop without a shell, when this ends.
+class ShellWindowThread {
+public:
+    ShellWindowThread() {
+        ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, Main, this, 0, &threadId_);
+        if (thread_ != nullptr)
+            WaitForSingleObject(ready_, 10000);
+    }
+    ~ShellWindowThread() {
+        if (thread_ != nullptr) {
+            PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+            WaitForSingleObject(thread_, 10000);
+            CloseHandle(thread_);
+        }
+        CloseHandle(ready_);
+    }
+    ShellWindowThread(const ShellWindowThread&) = delete;
+    ShellWindowThread& operator=(const ShellWindowThread&) = delete;
+    HWND window() const { return window_; }
+
+private:
+    static DWORD WINAPI Main(void* parameter) {
+        ShellWindowThread* self = static_cast<ShellWindowThread*>(parameter);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue, before anyone posts
+        self->window_ = BecomeTheShell();
+        SetEvent(self->ready_);
+        if (self->window_ == nullptr)
+            return 1;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        DestroyWindow(self->window_);
+        return 0;
+    }
+    HANDLE ready_ = nullptr;
+    HANDLE thread_ = nullptr;
+    DWORD threadId_ = 0;
+    HWND window_ = nullptr;
+};
+
+// The names in a folder, sorted; for telling what a run left there.
+inline std::vector<std::wstring> FolderNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -233,6 +234,51 @@ void SetDesktop(const std::wstring& path) {
     RegSetString(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Desktop", path, REG_EXPAND_SZ);
 }
 
+// A value of the user's shell folders set for one test and put back after it.
+class ShellFolderValue {
+public:
+    ShellFolderValue(const wchar_t* name, const std::wstring& value) : name_(name) {
+        saved_ = RegGetRaw(HKEY_CURRENT_USER, SHELL_FOLDERS, name, &type_, &raw_);
+        RegSetString(HKEY_CURRENT_USER, SHELL_FOLDERS, name, value, REG_EXPAND_SZ);
+    }
+    ~ShellFolderValue() {
+        if (saved_)
+            RegSetRaw(HKEY_CURRENT_USER, SHELL_FOLDERS, name_, type_, raw_.data(), DWORD(raw_.size()));
+    }
+
+private:
+    const wchar_t* name_;
+    bool saved_ = false;
+    DWORD type_ = 0;
+    std::string raw_;
+};
+
+// Where the program's temporary files could be left: the user's TEMP and the
+// Windows directory's Temp.
+std::vector<std::wstring> TemporaryFolders() {
+    wchar_t userTemp[MAX_PATH + 1] = {};
+    wchar_t windows[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH + 1, userTemp);
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    size_t length = wcslen(userTemp);
+    if (length > 3 && userTemp[length - 1] == L'\\')
+        userTemp[length - 1] = L'\0';
+    return {userTemp, std::wstring(windows) + L"\\Temp"};
+}
+
+std::string NamesText(const std::vector<std::wstring>& names) {
+    std::string text;
+    for (const std::wstring& name : names)
+        text += Narrow(name) + " ";
+    return text;
+}
+
+FILETIME LastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
 // The files below root, depth first, a folder's contents right after it, each
 // level in the order the platform enumerates it: the order the package keeps.
 void WalkFiles(const std::wstring& root, const std::wstring& below, std::string& names) {
@@ -278,8 +324,13 @@ struct DossierkitRun : ::testing::Test {
     std::wstring recordFile = artifacts + L"\\rundll32-command.txt";
     std::wstring listerPidFile = artifacts + L"\\lister-pid.txt";
     std::wstring savedDesktop;
+    // The test is the desktop shell, of the program's own account: the program
+    // then takes on the shell user for the user's places and the upload start.
+    std::unique_ptr<ShellWindowThread> shell;
 
     void SetUp() override {
+        shell.reset(new ShellWindowThread());
+        ASSERT_NE(nullptr, shell->window()) << "no shell window: one left by another test?";
         DWORD type = 0;
         std::string raw;
         if (RegGetRaw(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Desktop", &type, &raw))
@@ -324,6 +375,7 @@ struct DossierkitRun : ::testing::Test {
     void TearDown() override {
         if (!savedDesktop.empty())
             SetDesktop(savedDesktop);
+        shell.reset();
     }
     void KeepPackage(const wchar_t* name) {
         ASSERT_TRUE(CopyFileW(package.c_str(), (artifacts + L"\\" + name).c_str(), FALSE)) << Narrow(name);
@@ -350,6 +402,9 @@ TEST_F(DossierkitRun, CompleteBuildReplacesTheOldPackageAndStartsTheUploadPage) 
     for (const std::wstring& path : planted)
         ASSERT_TRUE(CopyFileW(BuiltProgram(L"dk_fake_rundll32.exe").c_str(), path.c_str(), FALSE));
     WriteFileBytes(artifacts + L"\\lister-expected.bin", ChattyListerCapture());
+    std::vector<std::vector<std::wstring>> temporaryBefore;
+    for (const std::wstring& folder : TemporaryFolders())
+        temporaryBefore.push_back(FolderNames(folder));
     RunRecord run = RunDossierkit({IDYES, IDYES});
     EXPECT_EQ(0u, run.exitCode);
     ASSERT_EQ(2u, run.boxes.size()) << BoxTexts(run);
@@ -367,6 +422,11 @@ TEST_F(DossierkitRun, CompleteBuildReplacesTheOldPackageAndStartsTheUploadPage) 
         << "only the upload start is recorded: no planted program ran";
     for (const std::wstring& path : planted)
         DeleteFileW(path.c_str());
+    for (size_t i = 0; i < temporaryBefore.size(); ++i) {
+        std::wstring folder = TemporaryFolders()[i];
+        EXPECT_EQ(NamesText(temporaryBefore[i]), NamesText(FolderNames(folder)))
+            << "the run left something in " << Narrow(folder);
+    }
     printf("[ measure  ] build %lu ms (3200 ms of it prescribed waits)\n", run.buildMs);
     printf("[ measure  ] question answered to dialog shown %lu ms; position 100 to dialog end %lu ms\n",
            run.dialogAfterMs, run.closeMs);
@@ -444,6 +504,87 @@ TEST_F(DossierkitRun, PackageNameTakenByAFolder) {
     RemoveDirectoryW(package.c_str());
 }
 
+// A name on the Desktop that leads elsewhere is the user's doing, not a
+// package: the elevated program must neither write nor create through it.
+TEST_F(DossierkitRun, PackageNameThatLeadsOutsideTheDesktopIsRefused) {
+    const std::wstring outsideFolder = L"C:\\dk-outside";
+    const std::wstring outside = outsideFolder + L"\\system-file.dat";
+    const std::wstring missing = outsideFolder + L"\\missing.dat";
+    const std::string outsideBytes = "only the administrator may change this\r\n";
+    enum Link { SYMLINK, HARD_LINK };
+    const struct {
+        const char* name;
+        Link link;
+        const std::wstring& target;
+        bool targetExists;
+    } cases[] = {
+        {"symbolic link to an outside file", SYMLINK, outside, true},
+        {"hard link to an outside file", HARD_LINK, outside, true},
+        {"symbolic link to a missing outside file", SYMLINK, missing, false},
+    };
+    for (const auto& c : cases) {
+        RemoveTree(outsideFolder);
+        MakeDirectories(outsideFolder);
+        ASSERT_TRUE(WriteFileBytes(outside, outsideBytes));
+        // An old time, so that any write or truncation would show.
+        HANDLE file = CreateFileW(outside.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        FILETIME old = {0x69050000, 0x01d5c036};  // 2020-01-01
+        ASSERT_TRUE(file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &old));
+        CloseHandle(file);
+        FILETIME before = LastWriteTime(outside);
+        // A link to a missing file is made while its target is there: the
+        // helper waits until the link leads somewhere.
+        if (!c.targetExists) {
+            ASSERT_TRUE(WriteFileBytes(c.target, "soon gone"));
+        }
+        bool linked = c.link == SYMLINK ? MakeUnixSymlink(package, UnixPath(c.target))
+                                        : CreateHardLinkW(package.c_str(), c.target.c_str(), nullptr) != FALSE;
+        ASSERT_TRUE(linked) << c.name;
+        if (!c.targetExists) {
+            ASSERT_TRUE(DeleteFileW(c.target.c_str()));
+        }
+
+        RunRecord run = RunDossierkit({IDYES});
+        EXPECT_EQ(0u, run.exitCode) << c.name;
+        EXPECT_EQ(3u, run.boxes.size()) << c.name << ": " << BoxTexts(run);
+        if (run.boxes.size() == 3) {
+            EXPECT_EQ(L"Error creating zip file!", run.boxes[1].text) << c.name;
+            EXPECT_TRUE(ShowsIcon(run.boxes[1], MB_ICONERROR)) << c.name;
+            EXPECT_EQ(FAILED, run.boxes[2].text) << c.name;
+        }
+        EXPECT_EQ(L"Creating [" + package + L"]\r\n\r\n", run.log) << c.name;
+        EXPECT_EQ(std::vector<int>{10}, run.positions) << c.name;
+        // Compared quietly: a package written through the link would fill the log.
+        std::string outsideNow = ReadFileBytes(outside);
+        EXPECT_TRUE(outsideNow == outsideBytes) << c.name << ": outside file now " << outsideNow.size() << " bytes";
+        FILETIME after = LastWriteTime(outside);
+        EXPECT_EQ(0, CompareFileTime(&before, &after)) << c.name << ": outside file written";
+        EXPECT_FALSE(FileExists(missing)) << c.name << ": created through the link";
+        // The link itself; a delete by name would take the target with it.
+        RemoveUnixSymlink(package);
+    }
+    RemoveTree(outsideFolder);
+}
+
+// The program only reads the user's folder; a missing one stays missing.
+TEST_F(DossierkitRun, MissingLocalAppDataIsNotCreated) {
+    const std::wstring base = L"C:\\dk-no-local-appdata";
+    const std::wstring missingFolder = base + L"\\AppData\\Local";
+    RemoveTree(base);
+    RunRecord run;
+    {
+        ShellFolderValue localAppData(L"Local AppData", missingFolder);
+        run = RunDossierkit({IDYES, IDNO});
+    }
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(2u, run.boxes.size()) << BoxTexts(run);
+    EXPECT_EQ(SUCCESS, run.boxes[1].text);
+    EXPECT_EQ(CompletePositionsAsSeen(run.positions), run.positions);
+    EXPECT_EQ(CompleteLog(package), run.log);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(base.c_str())) << "the folder was made";
+    RemoveTree(base);
+}
+
 TEST_F(DossierkitRun, DesktopThatCannotBeFoundOrIsTooLong) {
     // 236 characters still take the package name; 237 do not.
     std::wstring base = L"C:\\dk-deep\\";
@@ -501,12 +642,10 @@ TEST_F(DossierkitFrame, NonAdministratorIsRefusedBeforeTheQuestion) {
 }
 
 TEST_F(DossierkitFrame, PackageThatCannotBeCompletedIsReportedAsNotCreated) {
-    // The build's fixture made the package name a link to a device that
-    // refuses every write, so the whole build runs and only the close fails.
-    std::wstring fullDesktop = ArtifactsDir(L"dossierkit\\full-desktop");
-    std::wstring fullPackage = fullDesktop + L"\\Morquaine-QEVSCAN.zrpk";
-    SetDesktop(fullDesktop);
-    RunRecord run = RunDossierkit({IDYES, IDNO}, 60000);
+    // The same frame with every write to the archive refused, so the whole
+    // build runs and only the close fails.
+    const std::wstring& fullPackage = package;
+    RunRecord run = RunDossierkit({IDYES, IDNO}, 60000, L"dk_failing_writes.exe");
     EXPECT_EQ(0u, run.exitCode);
     ASSERT_EQ(2u, run.boxes.size()) << BoxTexts(run);
     EXPECT_EQ(FAILED, run.boxes[1].text) << "no upload offer";
