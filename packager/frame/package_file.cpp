@@ -4,6 +4,9 @@
 
 namespace {
 
+// Written by the archive; its attributes read for the check; deleted by handle when refused.
+const DWORD PACKAGE_FILE_ACCESS = GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE;
+
 std::wstring FileNameOf(const wchar_t* path) {
     std::wstring whole = path;
     size_t slash = whole.find_last_of(L'\\');
@@ -45,9 +48,16 @@ HANDLE OpenPackageFile(const UserRights& user, const wchar_t* desktop, const wch
             CloseHandle(folder);
         }
         // Not truncated here, and a link at the name is opened, not followed.
-        file = CreateFileW(packagePath, GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE, 0, nullptr, OPEN_ALWAYS,
+        // An existing file first, else a new one: a name that fails both, such
+        // as a link to a missing file (which Wine would follow and create), is
+        // refused, and a file created here is known to be this open's own.
+        file = CreateFileW(packagePath, PACKAGE_FILE_ACCESS, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        createdByThisOpen = file != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            file = CreateFileW(packagePath, PACKAGE_FILE_ACCESS, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            createdByThisOpen = file != INVALID_HANDLE_VALUE;
+        }
     });
     if (file == INVALID_HANDLE_VALUE)
         return file;
