@@ -192,20 +192,20 @@ def check_links(folder, prefix_dir):
     below it; only the real files copied, nothing from the folder outside."""
     problems = []
     path = os.path.join(folder, "links.zip")
-    with open(os.path.join(folder, "file-link-is-reparse-point.txt")) as f:
-        file_link_shown = f.read() == "1"
     with zipfile.ZipFile(path) as archive:
         if archive.testzip() is not None:
             problems.append("%s: an entry fails its CRC check" % path)
         names = sorted(archive.namelist())
-        # Wine shows the link to a file as that file, so there it is copied.
-        copies = ["files/real.txt", "files/sub/inner.txt"] + ([] if file_link_shown else ["files/pw.txt"])
+        # The link to a file (pw.txt) is never copied, under Wine either.
+        copies = ["files/real.txt", "files/sub/inner.txt"]
         if names != sorted(["dir/links.txt"] + copies):
             problems.append("%s: entries %s" % (path, names))
         with open(os.path.join(folder, "outside", "deeper", "more.txt"), "rb") as f:
             outside_only = f.read()
+        with open(os.path.join(folder, "outside", "secret.txt"), "rb") as f:
+            secret = f.read()
         for name in names:
-            if outside_only in archive.read(name):
+            if outside_only in archive.read(name) or (name.startswith("files/") and secret in archive.read(name)):
                 problems.append("%s: %s holds a file from outside the folder" % (path, name))
         if "dir/links.txt" in names:
             paths, found = check_listing(archive.read("dir/links.txt"), prefix_dir, "dir/links.txt")
