@@ -15,6 +15,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from prefix_checks import run_per_prefix  # noqa: E402
 
 ZEROS = "0" * 32
+# What the tests' files outside the per-user folders hold.
+SECRET = b"secret of the administrators"
 LINE = re.compile(r"^([D-][A-][A-][H-][S-])\t( *\d+)\t(\d{4,5}-\d\d-\d\d \d\d:\d\d)\t"
                   r"(\d+\.\d+\.\d+\.\d+ *)\t([0-9A-F]{32})\t(.+)$")
 
@@ -187,25 +189,37 @@ def check_copies(folder):
     return problems
 
 
+def read_archive(path):
+    """(raw name, data) of every entry in the archive's order, and its problems."""
+    with zipfile.ZipFile(path) as archive:
+        problems = [] if archive.testzip() is None else ["%s: an entry fails its CRC check" % path]
+        return [(entry_name(info), archive.read(info)) for info in archive.infolist()], problems
+
+
+def secrets_in(archive_name, entries):
+    return ["%s: %r holds a file from outside the folder" % (archive_name, name)
+            for name, data in entries if SECRET in data]
+
+
 def check_links(folder, prefix_dir):
     """The tree with links: every link listed as a line of its own and nothing
     below it; only the real files copied, nothing from the folder outside."""
     problems = []
     path = os.path.join(folder, "links.zip")
-    with open(os.path.join(folder, "file-link-is-reparse-point.txt")) as f:
-        file_link_shown = f.read() == "1"
     with zipfile.ZipFile(path) as archive:
         if archive.testzip() is not None:
             problems.append("%s: an entry fails its CRC check" % path)
         names = sorted(archive.namelist())
-        # Wine shows the link to a file as that file, so there it is copied.
-        copies = ["files/real.txt", "files/sub/inner.txt"] + ([] if file_link_shown else ["files/pw.txt"])
+        # The link to a file (pw.txt) is never copied, under Wine either.
+        copies = ["files/real.txt", "files/sub/inner.txt"]
         if names != sorted(["dir/links.txt"] + copies):
             problems.append("%s: entries %s" % (path, names))
         with open(os.path.join(folder, "outside", "deeper", "more.txt"), "rb") as f:
             outside_only = f.read()
+        with open(os.path.join(folder, "outside", "secret.txt"), "rb") as f:
+            secret = f.read()
         for name in names:
-            if outside_only in archive.read(name):
+            if outside_only in archive.read(name) or (name.startswith("files/") and secret in archive.read(name)):
                 problems.append("%s: %s holds a file from outside the folder" % (path, name))
         if "dir/links.txt" in names:
             paths, found = check_listing(archive.read("dir/links.txt"), prefix_dir, "dir/links.txt")
@@ -217,13 +231,67 @@ def check_links(folder, prefix_dir):
     return problems
 
 
+def check_copied_in_order(folder, archive_name, root, order):
+    """The archive holds exactly files/<name> for each name of order, in that
+    order, each with the bytes of the file below root; nothing from outside."""
+    entries, problems = read_archive(os.path.join(folder, archive_name))
+    want = [b"files/" + name.encode() for name in order]
+    got = [name for name, _ in entries]
+    if got != want:
+        problems.append("%s: entries %s, expected %s" % (archive_name, got, want))
+    for name, data in entries:
+        local = os.path.join(root, name[len(b"files/"):].decode())
+        if name in want and os.path.isfile(local):
+            with open(local, "rb") as f:
+                if data != f.read():
+                    problems.append("%s: %r differs from the file" % (archive_name, name))
+    return problems + secrets_in(archive_name, entries)
+
+
+def read_lines(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read().splitlines()
+
+
+def check_user_rights(folder):
+    """Per-user copies that must not reach past the folder: a folder reached
+    through a link, links and hard links inside it, files swapped after the walk,
+    and the walk and opens made with the user's identity."""
+    problems = []
+    for archive_name in ("root-link.zip", "root-link-trailing.zip", "root-below-link.zip", "refused.zip"):
+        entries, found = read_archive(os.path.join(folder, archive_name))
+        problems += found + secrets_in(archive_name, entries)
+        if entries:
+            problems.append("%s: entries %s, expected none" % (archive_name, [n for n, _ in entries]))
+
+    ordinary = ["one.txt", "two.bin", "sub/three.txt"]
+    for stem, archives in (("linked-files", ("linked-files.zip", "linked-files-case.zip")),
+                           ("no-shell-user", ("no-shell-user.zip",))):
+        walk = read_lines(os.path.join(folder, stem + "-walk.txt"))
+        if sorted(walk) != sorted(ordinary + ["flink.txt", "sub/hard.txt"]):
+            problems.append("%s: the fixture's walk found %s" % (stem, walk))
+        for archive_name in archives:
+            problems += check_copied_in_order(folder, archive_name, os.path.join(folder, stem),
+                                              [name for name in walk if name in ordinary])
+
+    entries, found = read_archive(os.path.join(folder, "swap.zip"))
+    problems += found + secrets_in("swap.zip", entries)
+    if entries != [(b"files/after-open.txt", b"checked before the swap")]:
+        problems.append("swap.zip: entries %s, expected the file checked before its swap" % entries)
+
+    opened = read_lines(os.path.join(folder, "rights-opened.txt"))
+    problems += check_copied_in_order(folder, "rights.zip", os.path.join(folder, "rights"), opened)
+    return problems
+
+
 def main():
     artifacts, prefix_root, prefixes = sys.argv[1], sys.argv[2], sys.argv[3:]
 
     def check_prefix(prefix):
         folder = os.path.join(artifacts, "listings", prefix)
         prefix_dir = os.path.join(prefix_root, prefix)
-        return check_listings(folder, prefix_dir) + check_copies(folder) + check_links(folder, prefix_dir)
+        return (check_listings(folder, prefix_dir) + check_copies(folder) + check_links(folder, prefix_dir) +
+                check_user_rights(folder))
 
     return run_per_prefix(prefixes, check_prefix)
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "listing.h"
 #include "test_support.h"
 #include "user_files.h"
+#include "user_places.h"
 #include "ziparchive.h"
 
 namespace {
@@ -53,9 +56,133 @@ void MakeTree(const std::wstring& root, std::initializer_list<std::pair<std::wst
     }
 }
 
+// Stand-ins for the calls that take on the user's identity: they count and
+// trace each call, run the test's hook with its number (from 1), and really
+// impersonate and revert, so that what runs in between runs as a client.
+struct RightsStandIns {
+    std::string trace;  // "I" per impersonation, "R" per revert
+    int impersonations = 0;
+    int reverts = 0;
+    bool failImpersonation = false;
+    std::function<void(int)> atImpersonate;  // before the impersonation
+    std::function<void(int)> atRevert;       // after the revert
+};
+RightsStandIns standIns;
+
+// A primary token of this process's own user, as the desktop shell's would be.
+HANDLE OwnPrimaryToken() {
+    HANDLE own = nullptr, primary = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &own))
+        return nullptr;
+    const DWORD access = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_IMPERSONATE;
+    if (!DuplicateTokenEx(own, access, nullptr, SecurityImpersonation, TokenPrimary, &primary))
+        primary = nullptr;
+    CloseHandle(own);
+    return primary;
+}
+
+HANDLE NoShellUser() {
+    return nullptr;
+}
+
+BOOL WINAPI StandInImpersonate(HANDLE token) {
+    standIns.trace += 'I';
+    ++standIns.impersonations;
+    if (standIns.atImpersonate)
+        standIns.atImpersonate(standIns.impersonations);
+    return !standIns.failImpersonation && ImpersonateLoggedOnUser(token);
+}
+
+BOOL WINAPI StandInRevert() {
+    standIns.trace += 'R';
+    ++standIns.reverts;
+    BOOL reverted = RevertToSelf();
+    if (standIns.atRevert)
+        standIns.atRevert(standIns.reverts);
+    return reverted;
+}
+
+void UseStandIns(HANDLE (*shellUserToken)() = OwnPrimaryToken) {
+    userRightsCalls = UserRightsCalls{shellUserToken, StandInImpersonate, StandInRevert};
+}
+
+bool ThreadImpersonates() {
+    HANDLE token = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token))
+        return false;
+    CloseHandle(token);
+    return true;
+}
+
+// Someone holds the file open without sharing writes: the open of the copy step.
+bool HeldOpen(const std::wstring& path) {
+    HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(probe);
+    return false;
+}
+
+// Paths below root of the files the walk finds, in its order, with forward slashes.
+std::vector<std::string> WalkedFiles(const std::wstring& root) {
+    std::list<DirEntryRecord> records;
+    WalkDirectory(root, records, L"*.*");
+    std::vector<std::string> files;
+    for (const DirEntryRecord& record : records) {
+        if (record.findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        std::string relative = Narrow(FullPath(record).substr(root.size() + 1));
+        for (char& c : relative)
+            if (c == '\\')
+                c = '/';
+        files.push_back(relative);
+    }
+    return files;
+}
+
+bool WriteLines(const std::wstring& path, const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return WriteFileBytes(path, text);
+}
+
+// What an administrator's file outside the user's folder holds; the host check
+// looks for it in every entry.
+const char kSecret[] = "secret of the administrators";
+
 class ListingArchives : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { dir_ = PrefixArtifacts(); }
+    void TearDown() override {
+        userRightsCalls = SYSTEM_USER_RIGHTS_CALLS;
+        standIns = RightsStandIns();
+        EXPECT_FALSE(ThreadImpersonates());
+    }
+    // A copy of the per-user folder into its own archive, <stem>.zip.
+    static void CopyInto(const std::wstring& stem, const std::wstring& root) {
+        ArchiveUnderTest archive(dir_ + L"\\" + stem + L".zip");
+        ASSERT_TRUE(archive.Open());
+        EXPECT_TRUE(AddDirectoryFiles(root.c_str()));
+        EXPECT_EQ(ARC_OK, archive.Close());
+    }
+    // An ordinary folder holding, besides its own files, a Unix link to a file
+    // outside and a hard link to another; the walk's order goes to <stem>-walk.txt.
+    static void MakeFolderWithLinkedFiles(const std::wstring& stem) {
+        std::wstring outside = dir_ + L"\\" + stem + L"-outside";
+        std::wstring root = dir_ + L"\\" + stem;
+        MakeTree(outside, {{L"secret.txt", kSecret}, {L"hard-secret.txt", kSecret}});
+        MakeTree(root, {{L"one.txt", "the first of the user's files"},
+                        {L"two.bin", std::string("\0\1\2\xfe\xff binary", 12)},
+                        {L"sub\\", ""},
+                        {L"sub\\three.txt", "below a folder"}});
+        ASSERT_TRUE(testsupport::MakeUnixSymlink(root + L"\\flink.txt",
+                                                 testsupport::UnixPath(outside + L"\\secret.txt")));
+        ASSERT_TRUE(CreateHardLinkW((root + L"\\sub\\hard.txt").c_str(),
+                                    (outside + L"\\hard-secret.txt").c_str(), nullptr));
+        ASSERT_TRUE(WriteLines(dir_ + L"\\" + stem + L"-walk.txt", WalkedFiles(root)));
+    }
     static std::wstring dir_;
 };
 std::wstring ListingArchives::dir_;
@@ -150,8 +277,8 @@ TEST_F(ListingArchives, PerUserFilesAreCopiedBelowFiles) {
 
 // A per-user folder as a user could plant it: two links back into the tree, a
 // link to a folder and one to a file outside it. The walk lists the links and
-// enters none, and the copies take only the real files; before, the loops made
-// the walk endless (the suite's time-out ends it).
+// enters none, and the copies take only the real files, under Wine too; before,
+// the loops made the walk endless (the suite's time-out ends it).
 TEST_F(ListingArchives, LinksAreListedButNeverFollowedOrCopied) {
     std::wstring outside = dir_ + L"\\outside";
     std::wstring root = dir_ + L"\\linked";
@@ -179,10 +306,8 @@ TEST_F(ListingArchives, LinksAreListedButNeverFollowedOrCopied) {
         EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
                   seen[link] & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             << Narrow(link);
-    // Wine 8 shows a link to a file as the plain file, so only Windows can leave
-    // it out; the host check reads this to know which it was.
-    bool fileLinkSeen = (seen[L"pw.txt"] & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    ASSERT_TRUE(WriteFileBytes(dir_ + L"\\file-link-is-reparse-point.txt", fileLinkSeen ? "1" : "0"));
+    // Wine 8 shows the link to a file as a plain file; the copy still leaves it
+    // out, since the file it opens lies outside the folder.
 
     ArchiveUnderTest archive(dir_ + L"\\links.zip");
     ASSERT_TRUE(archive.Open());
@@ -190,6 +315,134 @@ TEST_F(ListingArchives, LinksAreListedButNeverFollowedOrCopied) {
     EXPECT_TRUE(AddDirectoryFiles(root.c_str()));
     EXPECT_EQ(ARC_OK, archive.Close());
     EXPECT_LT(GetTickCount() - start, 20000u);
+}
+
+// The per-user folder itself a link to a folder elsewhere, as the link, through
+// the trailing backslash that names what it points to, or as a link above it:
+// nothing at all is copied, so nothing from elsewhere.
+TEST_F(ListingArchives, PerUserFolderReachedThroughALinkGivesNoFiles) {
+    std::wstring elsewhere = dir_ + L"\\elsewhere";
+    MakeTree(elsewhere, {{L"secret.txt", kSecret}, {L"inner\\", ""}, {L"inner\\more.txt", kSecret}});
+    ASSERT_TRUE(testsupport::MakeUnixSymlink(dir_ + L"\\root-link", testsupport::UnixPath(elsewhere)));
+    ASSERT_TRUE(testsupport::FileExists(dir_ + L"\\root-link\\inner\\more.txt")) << "the link leads elsewhere";
+    const struct {
+        const wchar_t* stem;
+        const wchar_t* root;
+    } cases[] = {{L"root-link", L"root-link"},
+                 {L"root-link-trailing", L"root-link\\"},
+                 {L"root-below-link", L"root-link\\inner"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.stem));
+        CopyInto(c.stem, dir_ + L"\\" + c.root);
+    }
+}
+
+// Inside an ordinary folder, a link to a file outside and a hard link to
+// another are left out; the folder's own files are copied, with their bytes,
+// in walk order. The folder named in other letters is the same folder.
+TEST_F(ListingArchives, LinkedFilesInsideThePerUserFolderAreNotCopied) {
+    ASSERT_NO_FATAL_FAILURE(MakeFolderWithLinkedFiles(L"linked-files"));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    HANDLE hard = CreateFileW((dir_ + L"\\linked-files\\sub\\hard.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hard);
+    EXPECT_TRUE(GetFileInformationByHandle(hard, &information));
+    CloseHandle(hard);
+    EXPECT_EQ(2u, information.nNumberOfLinks) << "the fixture's hard link";
+    CopyInto(L"linked-files", dir_ + L"\\linked-files");
+    CopyInto(L"linked-files-case", dir_ + L"\\LINKED-Files");
+}
+
+// Without a shell user of this account nothing is impersonated, and the files
+// are still checked by the handle that is read.
+TEST_F(ListingArchives, WithoutAShellUserTheFilesAreCopiedAsTheProgramAndStillChecked) {
+    UseStandIns(NoShellUser);
+    ASSERT_NO_FATAL_FAILURE(MakeFolderWithLinkedFiles(L"no-shell-user"));
+    CopyInto(L"no-shell-user", dir_ + L"\\no-shell-user");
+    EXPECT_EQ("", standIns.trace);
+}
+
+// The walk, and then each file's open, run with the user's rights, and nothing
+// else: a file made at the first impersonation is walked and copied, one made
+// at the first revert is not; a file is open at the revert after its open
+// and not at the impersonation before it, one pair of calls per open.
+TEST_F(ListingArchives, WalkAndEachOpenRunWithTheUsersRights) {
+    std::wstring root = dir_ + L"\\rights";
+    MakeTree(root, {{L"f1.txt", "first"}, {L"f2.txt", "second"}, {L"sub\\", ""}, {L"sub\\f3.txt", "third"}});
+    std::vector<std::string> opened;
+    std::vector<std::string> problems;
+    auto heldFiles = [&] {
+        std::vector<std::string> held;
+        for (const std::string& file : WalkedFiles(root))
+            if (HeldOpen(root + L"\\" + testsupport::Widen(file)))
+                held.push_back(file);
+        return held;
+    };
+    UseStandIns();
+    standIns.atImpersonate = [&](int call) {
+        if (call == 1 && !WriteFileBytes(root + L"\\early.txt", "made before the walk"))
+            problems.push_back("early.txt not made");
+        if (!heldFiles().empty())
+            problems.push_back("a file open before impersonation " + std::to_string(call));
+    };
+    standIns.atRevert = [&](int call) {
+        if (call == 1) {
+            if (!WriteFileBytes(root + L"\\late.txt", "made after the walk"))
+                problems.push_back("late.txt not made");
+            return;
+        }
+        std::vector<std::string> held = heldFiles();
+        if (held.size() == 1)
+            opened.push_back(held[0]);
+        else
+            problems.push_back(std::to_string(held.size()) + " files open at revert " + std::to_string(call));
+    };
+    CopyInto(L"rights", root);
+    EXPECT_EQ(std::vector<std::string>(), problems);
+    std::vector<std::string> sortedOpened = opened;
+    std::sort(sortedOpened.begin(), sortedOpened.end());
+    EXPECT_EQ((std::vector<std::string>{"early.txt", "f1.txt", "f2.txt", "sub/f3.txt"}), sortedOpened);
+    EXPECT_EQ(int(1 + opened.size()), standIns.impersonations);
+    EXPECT_EQ(standIns.impersonations, standIns.reverts);
+    EXPECT_EQ("IRIRIRIRIR", standIns.trace);
+    ASSERT_TRUE(WriteLines(dir_ + L"\\rights-opened.txt", opened));
+}
+
+// When the user's identity cannot be taken on, the folder is not even walked.
+TEST_F(ListingArchives, FailedImpersonationWalksAndCopiesNothing) {
+    std::wstring root = dir_ + L"\\refused";
+    MakeTree(root, {{L"f1.txt", "first"}, {L"sub\\", ""}, {L"sub\\f2.txt", "second"}});
+    UseStandIns();
+    standIns.failImpersonation = true;
+    CopyInto(L"refused", root);
+    EXPECT_EQ("I", standIns.trace);
+}
+
+// A file swapped for a link to a file outside between the walk and its open is
+// refused; one swapped right after its open and check is copied with the bytes
+// of the file that was checked, since that very handle is read.
+TEST_F(ListingArchives, FilesSwappedForLinksAreNotFollowed) {
+    std::wstring root = dir_ + L"\\swap";
+    std::wstring outside = dir_ + L"\\swap-outside";
+    MakeTree(outside, {{L"secret.txt", kSecret}});
+    MakeTree(root, {{L"after-open.txt", "checked before the swap"}, {L"before-open.txt", "plain at the walk"}});
+    std::string secret = testsupport::UnixPath(outside + L"\\secret.txt");
+    ASSERT_TRUE(testsupport::MakeUnixSymlink(outside + L"\\link-a", secret));
+    ASSERT_TRUE(testsupport::MakeUnixSymlink(outside + L"\\link-b", secret));
+    int swaps = 0;
+    UseStandIns();
+    standIns.atRevert = [&](int call) {
+        if (call == 1 && testsupport::MoveUnixEntry(outside + L"\\link-b", root + L"\\before-open.txt"))
+            ++swaps;
+        if (call > 1 && HeldOpen(root + L"\\after-open.txt") &&
+            testsupport::MoveUnixEntry(outside + L"\\link-a", root + L"\\after-open.txt"))
+            ++swaps;
+    };
+    CopyInto(L"swap", root);
+    EXPECT_EQ(2, swaps);
+    // The swaps took: both names now give the secret.
+    EXPECT_EQ(kSecret, testsupport::ReadFileBytes(root + L"\\before-open.txt"));
+    EXPECT_EQ(kSecret, testsupport::ReadFileBytes(root + L"\\after-open.txt"));
 }
 
 }  // namespace

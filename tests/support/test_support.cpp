@@ -192,32 +192,6 @@ std::wstring MakeTempDir(const std::wstring& tag) {
     return dir;
 }
 
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                RemoveUnixSymlink(child);
-                continue;
-            }
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
-    DeleteFileW(path.c_str());
-}
-
 std::string UnixPath(const std::wstring& path) {
     typedef char*(CDECL * UnixFileNameFn)(const wchar_t*);
     UnixFileNameFn unixFileName = reinterpret_cast<UnixFileNameFn>(reinterpret_cast<void*>(
@@ -235,10 +209,10 @@ namespace {
 // Wine starts a Unix program named by its Z: path like any other, but does not
 // wait for it: the caller waits until its work shows, up to five seconds.
 bool RunUnixTool(const std::wstring& tool, const std::string& arguments, const std::wstring& path,
-                 bool shouldExist) {
+                 bool shouldExist, DWORD waitMs = 5000) {
     if (!RunCommand(L"Z:\\bin\\" + tool + L" " + Widen(arguments), 10000).started)
         return false;
-    for (int i = 0; i < 100; ++i, Sleep(50))
+    for (DWORD waited = 0; waited <= waitMs; waited += 50, Sleep(50))
         if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == shouldExist)
             return true;
     return false;
@@ -254,6 +228,86 @@ bool MakeUnixSymlink(const std::wstring& linkPath, const std::string& target) {
 bool RemoveUnixSymlink(const std::wstring& linkPath) {
     std::string link = UnixPath(linkPath);
     return !link.empty() && RunUnixTool(L"rm", "-f \"" + link + "\"", linkPath, false);
+}
+
+bool MoveUnixEntry(const std::wstring& from, const std::wstring& to) {
+    std::string source = UnixPath(from), target = UnixPath(to);
+    return !source.empty() && !target.empty() &&
+           RunUnixTool(L"mv", "-f \"" + source + "\" \"" + target + "\"", from, false);
+}
+
+namespace {
+
+// The Windows way, for a tree without a Unix path: under Wine, DeleteFileW of a
+// link to a file deletes that file and keeps the link, so this is the fallback.
+void RemoveTreeByWindowsCalls(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // Both calls take a link or junction away itself, never its target.
+                if (!RemoveUnixSymlink(child) && !RemoveDirectoryW(child.c_str()))
+                    DeleteFileW(child.c_str());
+                continue;
+            }
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTreeByWindowsCalls(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+    DeleteFileW(path.c_str());
+}
+
+// The Unix path of a tree that "rm -rf" may take: absolute, below the Unix root,
+// and without a trailing slash (through which rm would enter a link to a folder).
+std::string UnixTreePath(const std::wstring& path) {
+    std::string unixPath = UnixPath(path);
+    while (unixPath.size() > 1 && unixPath.back() == '/')
+        unixPath.pop_back();
+    if (unixPath.size() < 2 || unixPath[0] != '/' || unixPath.find('"') != std::string::npos)
+        return std::string();
+    return unixPath;
+}
+
+// Runs "rm -rf" on the tree and waits until rm is done with it: rm takes its
+// operands in order, so once a marker file given last is gone the tree is too.
+// Waiting for the tree alone would return at once for a tree not there, and
+// that rm could then take the folder the caller makes next.
+bool RemoveTreeByUnixRm(const std::string& unixPath) {
+    wchar_t temp[MAX_PATH] = {}, marker[MAX_PATH] = {};
+    if (GetTempPathW(MAX_PATH, temp) == 0 || GetTempFileNameW(temp, L"rmt", 0, marker) == 0)
+        return false;
+    std::string unixMarker = UnixTreePath(marker);
+    if (unixMarker.empty() ||
+        !RunUnixTool(L"rm", "-rf \"" + unixPath + "\" \"" + unixMarker + "\"", marker, false, 30000)) {
+        DeleteFileW(marker);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void RemoveTree(const std::wstring& path) {
+    // A drive's root is never a tree to remove.
+    if (path.size() <= 3)
+        return;
+    // Unix's rm takes every link away itself, a link to a file included.
+    std::string unixPath = UnixTreePath(path);
+    if (!unixPath.empty() && RemoveTreeByUnixRm(unixPath) &&
+        GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return;
+    RemoveTreeByWindowsCalls(path);
 }
 
 PlantedDllRun RunBesidePlantedDll(const std::wstring& program, const wchar_t* dllName,

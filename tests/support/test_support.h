@@ -37,8 +37,8 @@ std::wstring ProgramDir();
 std::wstring BuiltProgram(const std::wstring& fileName);
 // A fresh empty directory under the temporary folder.
 std::wstring MakeTempDir(const std::wstring& tag);
-// Removes a directory tree; missing is fine. A link to a directory is removed
-// itself, never entered.
+// Removes a directory tree; missing is fine. A link, to a directory or to a
+// file, is removed itself, never entered and never its target.
 void RemoveTree(const std::wstring& path);
 
 // Unix path of a Windows path (Wine's own mapping); empty when there is none.
@@ -48,6 +48,9 @@ std::string UnixPath(const std::wstring& path);
 bool MakeUnixSymlink(const std::wstring& linkPath, const std::string& target);
 // Removes such a link itself, not what it points to.
 bool RemoveUnixSymlink(const std::wstring& linkPath);
+// Renames from over to on the Unix side ("mv -f"): a link is moved as itself,
+// and a handle open on the file at to keeps that file. False when from stays.
+bool MoveUnixEntry(const std::wstring& from, const std::wstring& to);
 
 std::string Narrow(const std::wstring& text);   // UTF-16 -> UTF-8
 std::wstring Widen(const std::string& text);    // UTF-8 -> UTF-16
