@@ -13,15 +13,8 @@ std::wstring FileNameOf(const wchar_t* path) {
     return slash == std::wstring::npos ? whole : whole.substr(slash + 1);
 }
 
-std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
-    if (!folder.empty() && folder.back() == L'\\')
-        return folder + name;
-    return folder + L"\\" + name;
-}
-
-bool IsTheDesktopsPackage(HANDLE file, const std::wstring& desktopFinalPath, const wchar_t* packagePath) {
-    return !desktopFinalPath.empty() && IsPlainSingleLinkFile(file) &&
-           IsSamePath(FinalPathOf(file), Joined(desktopFinalPath, FileNameOf(packagePath)));
+bool IsTheDesktopsPackage(HANDLE file, const VolumePlace& desktop, const wchar_t* packagePath) {
+    return IsPlainSingleLinkFile(file) && IsEntryOfFolder(PlaceOf(file), desktop, FileNameOf(packagePath));
 }
 
 bool Empty(HANDLE file) {
@@ -40,11 +33,11 @@ void DeleteByHandle(HANDLE file) {
 HANDLE OpenPackageFile(const UserRights& user, const wchar_t* desktop, const wchar_t* packagePath) {
     HANDLE file = INVALID_HANDLE_VALUE;
     bool createdByThisOpen = false;
-    std::wstring desktopFinalPath;
+    VolumePlace desktopPlace;
     user.Run([&] {
         HANDLE folder = OpenFolderForCheck(desktop, false);
         if (folder != INVALID_HANDLE_VALUE) {
-            desktopFinalPath = FinalPathOf(folder);
+            desktopPlace = PlaceOf(folder);
             CloseHandle(folder);
         }
         // Not truncated here, and a link at the name is opened, not followed.
@@ -61,7 +54,7 @@ HANDLE OpenPackageFile(const UserRights& user, const wchar_t* desktop, const wch
     });
     if (file == INVALID_HANDLE_VALUE)
         return file;
-    if (IsTheDesktopsPackage(file, desktopFinalPath, packagePath) && Empty(file))
+    if (IsTheDesktopsPackage(file, desktopPlace, packagePath) && Empty(file))
         return file;
     // Never by name: the name may lead elsewhere.
     if (createdByThisOpen)

@@ -25,19 +25,20 @@ bool MakeFilesEntryName(const std::wstring& fullPath, size_t rootLength, std::ws
 
 namespace {
 
-// The root's own final path, when the root is a real folder (no link or
-// junction) and its final path is the one asked for; empty otherwise.
-std::wstring CheckedRootFinalPath(const std::wstring& root) {
+// Where the root lies, when it is a real folder (no link or junction) whose
+// final path is the one asked for; an empty place otherwise.
+VolumePlace CheckedRootPlace(const std::wstring& root) {
     HANDLE folder = OpenFolderForCheck(root, true);
     if (folder == INVALID_HANDLE_VALUE)
-        return std::wstring();
+        return VolumePlace();
     BY_HANDLE_FILE_INFORMATION information;
-    std::wstring finalPath;
+    VolumePlace place;
     if (GetFileInformationByHandle(folder, &information) &&
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-        finalPath = FinalPathOf(folder);
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        IsSamePath(FinalPathOf(folder), root))
+        place = PlaceOf(folder);
     CloseHandle(folder);
-    return IsSamePath(finalPath, root) ? finalPath : std::wstring();
+    return place;
 }
 
 }  // namespace
@@ -49,10 +50,10 @@ bool AddDirectoryFiles(const wchar_t* root) {
     // user's rights, and each file checked by the handle that is then read.
     UserRights user;
     std::list<DirEntryRecord> records;
-    std::wstring rootFinalPath;
+    VolumePlace rootPlace;
     user.Run([&] {
-        rootFinalPath = CheckedRootFinalPath(WithoutTrailingBackslash(root));
-        if (!rootFinalPath.empty())
+        rootPlace = CheckedRootPlace(WithoutTrailingBackslash(root));
+        if (!rootPlace.path.empty())
             WalkDirectory(root, records, L"*.*");
     });
     // Paths of the walk start with the root as its records hold it, so a root given
@@ -70,7 +71,7 @@ bool AddDirectoryFiles(const wchar_t* root) {
         // link, could name a file that only this elevated process may read.
         // A refused file is left out like a name that is too long.
         HANDLE file = INVALID_HANDLE_VALUE;
-        user.Run([&] { file = OpenFileInsideFolder(path, rootFinalPath); });
+        user.Run([&] { file = OpenFileInsideFolder(path, rootPlace); });
         if (file == INVALID_HANDLE_VALUE)
             continue;
         AddArchiveEntry(packageArchive, name.c_str(), file, 0, SOURCE_OPEN_FILE);

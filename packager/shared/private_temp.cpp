@@ -19,6 +19,7 @@ struct PrivateFolder {
     bool tried = false;
     std::wstring path;
     std::wstring finalPath;
+    VolumePlace place;
     unsigned filesNamed = 0;
 };
 PrivateFolder privateFolder;
@@ -81,16 +82,19 @@ void MakePrivateFolder() {
         }
         HANDLE folder = OpenFolderForCheck(path, true);
         std::wstring finalPath;
+        VolumePlace place;
         if (folder != INVALID_HANDLE_VALUE) {
             finalPath = FinalPathOf(folder);
+            place = PlaceOf(folder);
             CloseHandle(folder);
         }
-        if (finalPath.empty()) {
+        if (finalPath.empty() || place.path.empty()) {
             RemoveDirectoryW(path.c_str());
             return;
         }
         privateFolder.path = path;
         privateFolder.finalPath = finalPath;
+        privateFolder.place = place;
         return;
     }
 }
@@ -107,6 +111,10 @@ std::wstring NewPrivateTemporaryFileName() {
 
 std::wstring PrivateTemporaryFolderFinalPath() {
     return privateFolder.finalPath;
+}
+
+VolumePlace PrivateTemporaryFolderPlace() {
+    return privateFolder.place;
 }
 
 void RemovePrivateTemporaryFolder() {

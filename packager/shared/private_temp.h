@@ -8,12 +8,16 @@
 #pragma once
 #include <string>
 
+#include "user_places.h"
+
 // A name in the folder that no file has had in this run; empty when there is
 // no private folder (the steps that need one then add nothing).
 std::wstring NewPrivateTemporaryFileName();
 
-// The folder's final path, for checking the files in it by handle; empty when none.
+// The folder's final path, and where it lies for checking the files in it by
+// handle; empty when there is none.
 std::wstring PrivateTemporaryFolderFinalPath();
+VolumePlace PrivateTemporaryFolderPlace();
 
 // Removes the folder and whatever is left in it; a later use makes a new one.
 void RemovePrivateTemporaryFolder();

@@ -51,7 +51,7 @@ int AddTemporaryEntryFileIfWritten(const wchar_t* entryName,
     ArchiveResult result = ARC_OPEN_FAILED;
     if (written) {
         // Read through the handle that was checked: the file this run wrote there.
-        HANDLE input = OpenFileInsideFolder(file, PrivateTemporaryFolderFinalPath());
+        HANDLE input = OpenFileInsideFolder(file, PrivateTemporaryFolderPlace());
         if (input != INVALID_HANDLE_VALUE) {
             result = AddArchiveEntry(packageArchive, entryName, input, 0, SOURCE_OPEN_FILE);
             CloseHandle(input);

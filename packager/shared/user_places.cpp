@@ -1,5 +1,6 @@
 #include "user_places.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace {
@@ -120,12 +121,42 @@ HANDLE OpenFolderForCheck(const std::wstring& folder, bool reparsePointItself) {
                        nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-HANDLE OpenFileInsideFolder(const std::wstring& path, const std::wstring& folderFinalPath) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+VolumePlace PlaceOf(HANDLE handle) {
+    VolumePlace place;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information))
+        return place;
+    // FILE_NAME_INFO and a name of up to 32767 units.
+    std::vector<DWORD> buffer((sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t)) / sizeof(DWORD));
+    FILE_NAME_INFO* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes) ||
+        name->FileNameLength > bytes - offsetof(FILE_NAME_INFO, FileName))
+        return place;
+    place.volumeSerial = information.dwVolumeSerialNumber;
+    place.path.assign(name->FileName, name->FileNameLength / sizeof(wchar_t));
+    return place;
+}
+
+bool IsEntryOfFolder(const VolumePlace& place, const VolumePlace& folder, const std::wstring& name) {
+    if (folder.path.empty() || place.volumeSerial != folder.volumeSerial)
+        return false;
+    std::wstring expected = folder.path;
+    if (expected.back() != L'\\')
+        expected += L'\\';
+    return IsSamePath(place.path, expected + name);
+}
+
+bool IsInsideFolder(const VolumePlace& place, const VolumePlace& folder) {
+    return place.volumeSerial == folder.volumeSerial && IsInsideFolder(place.path, folder.path);
+}
+
+HANDLE OpenFileInsideFolder(const std::wstring& path, const VolumePlace& folder) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return file;
-    if (!IsPlainSingleLinkFile(file) || !IsInsideFolder(FinalPathOf(file), folderFinalPath)) {
+    if (!IsPlainSingleLinkFile(file) || !IsInsideFolder(PlaceOf(file), folder)) {
         CloseHandle(file);
         return INVALID_HANDLE_VALUE;
     }
@@ -138,10 +169,12 @@ bool IsSamePath(const std::wstring& path, const std::wstring& other) {
 }
 
 bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
+    if (folder.empty())
+        return false;
     // A drive's root ends in its own backslash.
     size_t length = folder.size();
-    if (length > 0 && folder[length - 1] == L'\\')
+    if (folder[length - 1] == L'\\')
         --length;
-    return length > 0 && path.size() > length + 1 && path[length] == L'\\' &&
+    return path.size() > length + 1 && path[length] == L'\\' &&
            EqualIgnoringCase(path.c_str(), static_cast<int>(length), folder.c_str(), static_cast<int>(length));
 }

@@ -52,10 +52,23 @@ bool IsPlainSingleLinkFile(HANDLE file);
 // failure. With reparsePointItself a link or junction is opened, not followed.
 HANDLE OpenFolderForCheck(const std::wstring& folder, bool reparsePointItself);
 
-// Opens an existing file for reading, shared for reading only, and gives the
-// handle only when it is a plain file with one link whose final path lies inside
-// folderFinalPath (a final path itself); INVALID_HANDLE_VALUE otherwise.
-HANDLE OpenFileInsideFolder(const std::wstring& path, const std::wstring& folderFinalPath);
+// Where an open file or folder lies, links and junctions resolved: its volume
+// and its path on that volume. Unlike a final path this is had for paths of
+// any length under Wine too. An empty path when it cannot be had.
+struct VolumePlace {
+    DWORD volumeSerial = 0;
+    std::wstring path;
+};
+VolumePlace PlaceOf(HANDLE handle);
+
+// place is name directly in folder, or lies anywhere below folder.
+bool IsEntryOfFolder(const VolumePlace& place, const VolumePlace& folder, const std::wstring& name);
+bool IsInsideFolder(const VolumePlace& place, const VolumePlace& folder);
+
+// Opens an existing file for reading (others may go on reading and writing it,
+// but not delete or rename it) and gives the handle only when it is a plain
+// file with one link that lies inside folder; INVALID_HANDLE_VALUE otherwise.
+HANDLE OpenFileInsideFolder(const std::wstring& path, const VolumePlace& folder);
 
 // The two paths name the same place; letters compared without regard to case.
 bool IsSamePath(const std::wstring& path, const std::wstring& other);

@@ -114,9 +114,9 @@ bool ThreadImpersonates() {
     return true;
 }
 
-// Someone holds the file open without sharing writes: the open of the copy step.
+// Someone holds the file open without sharing its deletion: the open of the copy step.
 bool HeldOpen(const std::wstring& path) {
-    HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE probe = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION;
