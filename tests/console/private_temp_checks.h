@@ -47,21 +47,13 @@ typedef std::map<std::wstring, EntryState> Entries;
 
 inline Entries EntriesOf(const std::wstring& folder) {
     Entries entries;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return entries;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        EntryState& state = entries[name];
+    for (const WIN32_FIND_DATAW& found : testsupport::FolderEntries(folder)) {
+        EntryState& state = entries[found.cFileName];
         state.attributes = found.dwFileAttributes;
         state.size = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         state.written = (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32) |
                         found.ftLastWriteTime.dwLowDateTime;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    }
     return entries;
 }
 

@@ -105,16 +105,8 @@ private:
 // The names in a folder, sorted; for telling what a run left there.
 inline std::vector<std::wstring> FolderNames(const std::wstring& folder) {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    for (const WIN32_FIND_DATAW& entry : testsupport::FolderEntries(folder))
+        names.push_back(entry.cFileName);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -26,26 +26,8 @@ Seen seen;
 std::wstring watchedPackage;
 BOOL impersonationSucceeds = TRUE;
 
-HANDLE OwnAccountToken() {
-    HANDLE own = nullptr, primary = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &own))
-        return nullptr;
-    if (!DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, &primary))
-        primary = nullptr;
-    CloseHandle(own);
-    return primary;
-}
-
 HANDLE NoShellUser() {
     return nullptr;
-}
-
-bool ThreadImpersonates() {
-    HANDLE token = nullptr;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token))
-        return false;
-    CloseHandle(token);
-    return true;
 }
 
 BOOL WINAPI WatchingImpersonate(HANDLE token) {
@@ -107,7 +89,7 @@ struct PackageFile : ::testing::Test {
 }  // namespace
 
 TEST_F(PackageFile, IsCreatedAndOpenedWhileTheShellUserIsTakenOn) {
-    userRightsCalls = {OwnAccountToken, WatchingImpersonate, WatchingRevert};
+    userRightsCalls = {OwnPrimaryToken, WatchingImpersonate, WatchingRevert};
     HANDLE file = Open(package);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     EXPECT_EQ(1, seen.impersonations);
@@ -122,7 +104,7 @@ TEST_F(PackageFile, IsCreatedAndOpenedWhileTheShellUserIsTakenOn) {
 }
 
 TEST_F(PackageFile, FailedImpersonationCreatesNothing) {
-    userRightsCalls = {OwnAccountToken, WatchingImpersonate, WatchingRevert};
+    userRightsCalls = {OwnPrimaryToken, WatchingImpersonate, WatchingRevert};
     impersonationSucceeds = FALSE;
     EXPECT_EQ(INVALID_HANDLE_VALUE, Open(package));
     EXPECT_EQ(1, seen.impersonations);

@@ -18,6 +18,8 @@
 namespace {
 
 using testsupport::Narrow;
+using testsupport::OwnPrimaryToken;
+using testsupport::ThreadImpersonates;
 using testsupport::WriteFileBytes;
 
 // <artifacts>\listings\<prefix name>, emptied for this run.
@@ -69,18 +71,6 @@ struct RightsStandIns {
 };
 RightsStandIns standIns;
 
-// A primary token of this process's own user, as the desktop shell's would be.
-HANDLE OwnPrimaryToken() {
-    HANDLE own = nullptr, primary = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &own))
-        return nullptr;
-    const DWORD access = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_IMPERSONATE;
-    if (!DuplicateTokenEx(own, access, nullptr, SecurityImpersonation, TokenPrimary, &primary))
-        primary = nullptr;
-    CloseHandle(own);
-    return primary;
-}
-
 HANDLE NoShellUser() {
     return nullptr;
 }
@@ -104,14 +94,6 @@ BOOL WINAPI StandInRevert() {
 
 void UseStandIns(HANDLE (*shellUserToken)() = OwnPrimaryToken) {
     userRightsCalls = UserRightsCalls{shellUserToken, StandInImpersonate, StandInRevert};
-}
-
-bool ThreadImpersonates() {
-    HANDLE token = nullptr;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token))
-        return false;
-    CloseHandle(token);
-    return true;
 }
 
 // Someone holds the file open without sharing its deletion: the open of the copy step.

@@ -220,6 +220,39 @@ bool RunUnixTool(const std::wstring& tool, const std::string& arguments, const s
 
 }  // namespace
 
+std::vector<WIN32_FIND_DATAW> FolderEntries(const std::wstring& folder) {
+    std::vector<WIN32_FIND_DATAW> entries;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+            entries.push_back(found);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return entries;
+}
+
+HANDLE OwnPrimaryToken() {
+    HANDLE own = nullptr, primary = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &own))
+        return nullptr;
+    const DWORD access = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_IMPERSONATE;
+    if (!DuplicateTokenEx(own, access, nullptr, SecurityImpersonation, TokenPrimary, &primary))
+        primary = nullptr;
+    CloseHandle(own);
+    return primary;
+}
+
+bool ThreadImpersonates() {
+    HANDLE token = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token))
+        return false;
+    CloseHandle(token);
+    return true;
+}
+
 bool MakeUnixSymlink(const std::wstring& linkPath, const std::string& target) {
     std::string link = UnixPath(linkPath);
     return !link.empty() && RunUnixTool(L"ln", "-s \"" + target + "\" \"" + link + "\"", linkPath, true);

@@ -52,6 +52,15 @@ bool RemoveUnixSymlink(const std::wstring& linkPath);
 // and a handle open on the file at to keeps that file. False when from stays.
 bool MoveUnixEntry(const std::wstring& from, const std::wstring& to);
 
+// The entries of a folder without "." and "..", in the order the platform lists them.
+std::vector<WIN32_FIND_DATAW> FolderEntries(const std::wstring& folder);
+
+// A primary token of this process's own user, as the desktop shell of the same
+// account would give it; the caller closes it. nullptr when none can be made.
+HANDLE OwnPrimaryToken();
+// Whether the calling thread impersonates someone (has a token of its own).
+bool ThreadImpersonates();
+
 std::string Narrow(const std::wstring& text);   // UTF-16 -> UTF-8
 std::wstring Widen(const std::string& text);    // UTF-8 -> UTF-16
 
