@@ -6,8 +6,8 @@
 // Opens the existing package file at packagePath (desktop plus "\" plus the
 // package's name), or creates it when nothing stands at the name, for the
 // archive, with the user's rights, and checks the open handle before a byte
-// of the file changes: it must be a plain file with one link whose final path
-// is the Desktop's own final path plus the package's name. Only then is it
+// of the file changes: it must be a plain file with one link that lies, links
+// resolved, in the Desktop folder itself under the package's name. Only then is it
 // emptied, so that a package of an earlier run is replaced. A refused file is
 // left as it was (one that this open created is removed again, by handle);
 // the result is then INVALID_HANDLE_VALUE.
