@@ -218,6 +218,36 @@ bool RunUnixTool(const std::wstring& tool, const std::string& arguments, const s
     return false;
 }
 
+// The Unix path of a tree that "rm -rf" may take: absolute, below the Unix root,
+// and without a trailing slash (through which rm would enter a link to a folder).
+std::string UnixTreePath(const std::wstring& path) {
+    std::string unixPath = UnixPath(path);
+    while (unixPath.size() > 1 && unixPath.back() == '/')
+        unixPath.pop_back();
+    if (unixPath.size() < 2 || unixPath[0] != '/' || unixPath.find('"') != std::string::npos)
+        return std::string();
+    return unixPath;
+}
+
+// Runs "rm" with the options on the Unix path and waits until rm is done with
+// it: rm takes its operands in order, so once a marker file given last is gone
+// the path is too. Waiting for the path alone would return at once for one
+// that is not there, or for a link that leads nowhere, and that rm could then
+// take what the caller makes next.
+bool RemoveByUnixRm(const char* options, const std::string& unixPath) {
+    wchar_t temp[MAX_PATH] = {}, marker[MAX_PATH] = {};
+    if (GetTempPathW(MAX_PATH, temp) == 0 || GetTempFileNameW(temp, L"rmt", 0, marker) == 0)
+        return false;
+    std::string unixMarker = UnixTreePath(marker);
+    if (unixMarker.empty() ||
+        !RunUnixTool(L"rm", std::string(options) + " \"" + unixPath + "\" \"" + unixMarker + "\"", marker, false,
+                     30000)) {
+        DeleteFileW(marker);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<WIN32_FIND_DATAW> FolderEntries(const std::wstring& folder) {
@@ -259,8 +289,8 @@ bool MakeUnixSymlink(const std::wstring& linkPath, const std::string& target) {
 }
 
 bool RemoveUnixSymlink(const std::wstring& linkPath) {
-    std::string link = UnixPath(linkPath);
-    return !link.empty() && RunUnixTool(L"rm", "-f \"" + link + "\"", linkPath, false);
+    std::string link = UnixTreePath(linkPath);
+    return !link.empty() && RemoveByUnixRm("-f", link);
 }
 
 bool MoveUnixEntry(const std::wstring& from, const std::wstring& to) {
@@ -301,34 +331,6 @@ void RemoveTreeByWindowsCalls(const std::wstring& path) {
     DeleteFileW(path.c_str());
 }
 
-// The Unix path of a tree that "rm -rf" may take: absolute, below the Unix root,
-// and without a trailing slash (through which rm would enter a link to a folder).
-std::string UnixTreePath(const std::wstring& path) {
-    std::string unixPath = UnixPath(path);
-    while (unixPath.size() > 1 && unixPath.back() == '/')
-        unixPath.pop_back();
-    if (unixPath.size() < 2 || unixPath[0] != '/' || unixPath.find('"') != std::string::npos)
-        return std::string();
-    return unixPath;
-}
-
-// Runs "rm -rf" on the tree and waits until rm is done with it: rm takes its
-// operands in order, so once a marker file given last is gone the tree is too.
-// Waiting for the tree alone would return at once for a tree not there, and
-// that rm could then take the folder the caller makes next.
-bool RemoveTreeByUnixRm(const std::string& unixPath) {
-    wchar_t temp[MAX_PATH] = {}, marker[MAX_PATH] = {};
-    if (GetTempPathW(MAX_PATH, temp) == 0 || GetTempFileNameW(temp, L"rmt", 0, marker) == 0)
-        return false;
-    std::string unixMarker = UnixTreePath(marker);
-    if (unixMarker.empty() ||
-        !RunUnixTool(L"rm", "-rf \"" + unixPath + "\" \"" + unixMarker + "\"", marker, false, 30000)) {
-        DeleteFileW(marker);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 void RemoveTree(const std::wstring& path) {
@@ -337,7 +339,7 @@ void RemoveTree(const std::wstring& path) {
         return;
     // Unix's rm takes every link away itself, a link to a file included.
     std::string unixPath = UnixTreePath(path);
-    if (!unixPath.empty() && RemoveTreeByUnixRm(unixPath) &&
+    if (!unixPath.empty() && RemoveByUnixRm("-rf", unixPath) &&
         GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return;
     RemoveTreeByWindowsCalls(path);
