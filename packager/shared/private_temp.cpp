@@ -18,7 +18,6 @@ const int NAME_ATTEMPTS = 8;
 struct PrivateFolder {
     bool tried = false;
     std::wstring path;
-    std::wstring finalPath;
     VolumePlace place;
     unsigned filesNamed = 0;
 };
@@ -81,19 +80,16 @@ void MakePrivateFolder() {
             return;
         }
         HANDLE folder = OpenFolderForCheck(path, true);
-        std::wstring finalPath;
         VolumePlace place;
         if (folder != INVALID_HANDLE_VALUE) {
-            finalPath = FinalPathOf(folder);
             place = PlaceOf(folder);
             CloseHandle(folder);
         }
-        if (finalPath.empty() || place.path.empty()) {
+        if (place.path.empty()) {
             RemoveDirectoryW(path.c_str());
             return;
         }
         privateFolder.path = path;
-        privateFolder.finalPath = finalPath;
         privateFolder.place = place;
         return;
     }
@@ -109,8 +105,8 @@ std::wstring NewPrivateTemporaryFileName() {
     return privateFolder.path + L"\\zrpk_" + std::to_wstring(++privateFolder.filesNamed) + L".tmp";
 }
 
-std::wstring PrivateTemporaryFolderFinalPath() {
-    return privateFolder.finalPath;
+std::wstring PrivateTemporaryFolderPath() {
+    return privateFolder.path;
 }
 
 VolumePlace PrivateTemporaryFolderPlace() {

@@ -14,9 +14,9 @@
 // no private folder (the steps that need one then add nothing).
 std::wstring NewPrivateTemporaryFileName();
 
-// The folder's final path, and where it lies for checking the files in it by
+// The folder's path, and where it lies for checking the files in it by
 // handle; empty when there is none.
-std::wstring PrivateTemporaryFolderFinalPath();
+std::wstring PrivateTemporaryFolderPath();
 VolumePlace PrivateTemporaryFolderPlace();
 
 // Removes the folder and whatever is left in it; a later use makes a new one.

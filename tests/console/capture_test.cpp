@@ -158,7 +158,7 @@ Seen WriteBytesTo(const wchar_t* path, const std::string& bytes) {
 
 // The private folder holds nothing between the steps.
 size_t FilesInPrivateFolder() {
-    const std::wstring folder = PrivateTemporaryFolderFinalPath();
+    const std::wstring folder = PrivateTemporaryFolderPath();
     return folder.empty() ? 0 : EntriesOf(folder).size();
 }
 
@@ -169,7 +169,7 @@ TEST(TemporaryEntryFile, WriterGetsANewNameInThePrivateFolderAndNothingIsLeft) {
     WindowsTempWatch watch;
     OpenArchive archive(L"temporary-entry.zip");
     ASSERT_NE(nullptr, packageArchive);
-    EXPECT_TRUE(PrivateTemporaryFolderFinalPath().empty()) << "made on first use only";
+    EXPECT_TRUE(PrivateTemporaryFolderPath().empty()) << "made on first use only";
 
     std::vector<Seen> seen;
     for (const wchar_t* entry : {L"log\\first.bin", L"log\\second.bin"}) {
@@ -181,7 +181,7 @@ TEST(TemporaryEntryFile, WriterGetsANewNameInThePrivateFolderAndNothingIsLeft) {
     ASSERT_EQ(2u, seen.size());
     const std::wstring folder = FolderOf(seen[0].path);
     EXPECT_TRUE(IsPrivateFolderPath(folder)) << testsupport::Narrow(seen[0].path);
-    EXPECT_TRUE(SameText(folder, PrivateTemporaryFolderFinalPath()));
+    EXPECT_TRUE(SameText(folder, PrivateTemporaryFolderPath()));
     for (const Seen& one : seen) {
         EXPECT_FALSE(one.existedBefore) << "the writer creates the file";
         EXPECT_TRUE(one.folderExisted);
@@ -227,7 +227,7 @@ TEST(TemporaryEntryFile, NothingIsLeftWhenTheAddOrTheWriterFails) {
         EXPECT_EQ(0x12345u, lastArchiveResult) << "a failed writer adds nothing";
         EXPECT_EQ(0u, FilesInPrivateFolder());
     }
-    EXPECT_FALSE(PrivateTemporaryFolderFinalPath().empty());
+    EXPECT_FALSE(PrivateTemporaryFolderPath().empty());
     EXPECT_EQ("", watch.RemoveAndCompare());
 }
 
@@ -281,7 +281,7 @@ TEST(TemporaryEntryFile, WithoutAPrivateFolderNothingIsAddedAndNoWriterCalled) {
                   }));
         EXPECT_EQ(0, AddEventLogBackup(L"log\\system.evt", L"System"));
         EXPECT_EQ(0, calls);
-        EXPECT_TRUE(PrivateTemporaryFolderFinalPath().empty());
+        EXPECT_TRUE(PrivateTemporaryFolderPath().empty());
         RemovePrivateTemporaryFolder();
     }
     ASSERT_TRUE(privatetemp::IsFolder(privatetemp::WindowsTemp())) << "the Windows Temp is back";
@@ -330,7 +330,7 @@ TEST(EventLogBackup, WineWritesNoBackupSoNothingIsAddedAndNothingLeft) {
     EXPECT_EQ(0, AddEventLogBackup(L"log\\system.evt", L"System"));
     EXPECT_EQ(0, AddEventLogBackup(L"log\\application.evt", L"Application "));
     // The backups were named in the private folder, and left nothing there.
-    EXPECT_TRUE(IsPrivateFolderPath(PrivateTemporaryFolderFinalPath()));
+    EXPECT_TRUE(IsPrivateFolderPath(PrivateTemporaryFolderPath()));
     EXPECT_EQ(0u, FilesInPrivateFolder());
     EXPECT_TRUE(EntriesOf(userTemp.dir).empty());
     EXPECT_EQ("", watch.RemoveAndCompare());

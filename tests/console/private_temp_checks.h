@@ -92,12 +92,12 @@ public:
 
     // Removes this run's folder and tells what, if anything, is wrong afterwards.
     std::string RemoveAndCompare() const {
-        const std::wstring folder = PrivateTemporaryFolderFinalPath();
+        const std::wstring folder = PrivateTemporaryFolderPath();
         RemovePrivateTemporaryFolder();
         std::string problems;
         if (!folder.empty() && Exists(folder))
             problems += "the private folder is still there; ";
-        if (!PrivateTemporaryFolderFinalPath().empty())
+        if (!PrivateTemporaryFolderPath().empty())
             problems += "a private folder is still named; ";
         Entries after = EntriesOf(WindowsTemp());
         for (const auto& entry : after)

@@ -347,7 +347,7 @@ size_t FilesIn(const std::wstring& dir) {
 
 // Files left in this run's private temporary folder (none when it has none).
 size_t FilesInPrivateFolder() {
-    const std::wstring folder = PrivateTemporaryFolderFinalPath();
+    const std::wstring folder = PrivateTemporaryFolderPath();
     return folder.empty() ? 0 : FilesIn(folder);
 }
 
@@ -359,7 +359,7 @@ TEST_F(RegistryExport, FailedAddLeavesNoTemporaryFile) {
     EXPECT_EQ(AddRegistryExport(key.c_str(), L"reg\\test.re_", 0), 0);
     EXPECT_EQ(AddRegistryExport(L"SOFTWARE\\RegexportTests\\Missing", L"reg\\missing.re_", 1), 0);
     packageArchive = saved;
-    EXPECT_TRUE(privatetemp::IsPrivateFolderPath(PrivateTemporaryFolderFinalPath()));
+    EXPECT_TRUE(privatetemp::IsPrivateFolderPath(PrivateTemporaryFolderPath()));
     EXPECT_EQ(FilesInPrivateFolder(), 0u);
     EXPECT_EQ(watch.RemoveAndCompare(), "");
 }
@@ -375,7 +375,7 @@ TEST_F(RegistryExport, NoPrivateFolderAddsNothing) {
         privatetemp::WindowsTempReplacedByFile noTemp;
         ASSERT_TRUE(noTemp.Replaced());
         EXPECT_EQ(AddRegistryExport(key.c_str(), L"reg\\test.re_", 0), 0);
-        EXPECT_TRUE(PrivateTemporaryFolderFinalPath().empty());
+        EXPECT_TRUE(PrivateTemporaryFolderPath().empty());
         RemovePrivateTemporaryFolder();
     }
     EXPECT_EQ(CloseArchive(packageArchive), ARC_OK);
