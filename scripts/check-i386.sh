@@ -18,6 +18,6 @@ reason="${reason##*: }"
 cat >&2 <<MSG
 setup: this kernel does not run 32-bit x86 programs ('$probe --version' failed with status $status: ${reason:-no output}).
 setup: both programs are 32-bit and Wine runs them, and all their tests, only on a kernel that does:
-setup: one built with CONFIG_IA32_EMULATION and not started with ia32_emulation=false.
+setup: one built with CONFIG_IA32_EMULATION, not started with ia32_emulation=false, and not in a virtual machine that forbids 32-bit code.
 MSG
 exit 3

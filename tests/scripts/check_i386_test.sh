@@ -8,9 +8,10 @@ rm -rf "$work" && mkdir -p "$work"
 failed=0
 fail() { echo "FAIL: $*" >&2; failed=1; }
 
-# An executable whose ELF header names no machine the kernel can load.
+# An executable whose ELF header names no machine at all, so that neither the
+# kernel nor an emulator registered for i386 programs takes it.
 not_runnable="$work/not-runnable"
-printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000' > "$not_runnable"
+printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\000\000' > "$not_runnable"
 head -c 64 /dev/zero >> "$not_runnable"
 chmod +x "$not_runnable"
 
