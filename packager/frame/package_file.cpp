@@ -35,11 +35,7 @@ HANDLE OpenPackageFile(const UserRights& user, const wchar_t* desktop, const wch
     bool createdByThisOpen = false;
     VolumePlace desktopPlace;
     user.Run([&] {
-        HANDLE folder = OpenFolderForCheck(desktop, false);
-        if (folder != INVALID_HANDLE_VALUE) {
-            desktopPlace = PlaceOf(folder);
-            CloseHandle(folder);
-        }
+        desktopPlace = PlaceOfFolder(desktop, false);
         // Not truncated here, and a link at the name is opened, not followed.
         // An existing file first, else a new one: a name that fails both, such
         // as a link to a missing file (which Wine would follow and create), is

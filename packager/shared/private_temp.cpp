@@ -79,12 +79,7 @@ void MakePrivateFolder() {
                 continue;  // another name
             return;
         }
-        HANDLE folder = OpenFolderForCheck(path, true);
-        VolumePlace place;
-        if (folder != INVALID_HANDLE_VALUE) {
-            place = PlaceOf(folder);
-            CloseHandle(folder);
-        }
+        VolumePlace place = PlaceOfFolder(path, true);
         if (place.path.empty()) {
             RemoveDirectoryW(path.c_str());
             return;

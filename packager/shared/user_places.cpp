@@ -43,6 +43,18 @@ bool EqualIgnoringCase(const wchar_t* a, int aLength, const wchar_t* b, int bLen
     return CompareStringOrdinal(a, aLength, b, bLength, TRUE) == CSTR_EQUAL;
 }
 
+// path lies below folder (folder itself excluded); without regard to case.
+bool IsBelowFolder(const std::wstring& path, const std::wstring& folder) {
+    if (folder.empty())
+        return false;
+    // A drive's root ends in its own backslash.
+    size_t length = folder.size();
+    if (folder[length - 1] == L'\\')
+        --length;
+    return path.size() > length + 1 && path[length] == L'\\' &&
+           EqualIgnoringCase(path.c_str(), static_cast<int>(length), folder.c_str(), static_cast<int>(length));
+}
+
 }  // namespace
 
 HANDLE ShellUserToken() {
@@ -138,6 +150,15 @@ VolumePlace PlaceOf(HANDLE handle) {
     return place;
 }
 
+VolumePlace PlaceOfFolder(const std::wstring& folder, bool reparsePointItself) {
+    HANDLE handle = OpenFolderForCheck(folder, reparsePointItself);
+    if (handle == INVALID_HANDLE_VALUE)
+        return VolumePlace();
+    VolumePlace place = PlaceOf(handle);
+    CloseHandle(handle);
+    return place;
+}
+
 bool IsEntryOfFolder(const VolumePlace& place, const VolumePlace& folder, const std::wstring& name) {
     if (folder.path.empty() || place.volumeSerial != folder.volumeSerial)
         return false;
@@ -148,7 +169,7 @@ bool IsEntryOfFolder(const VolumePlace& place, const VolumePlace& folder, const 
 }
 
 bool IsInsideFolder(const VolumePlace& place, const VolumePlace& folder) {
-    return place.volumeSerial == folder.volumeSerial && IsInsideFolder(place.path, folder.path);
+    return place.volumeSerial == folder.volumeSerial && IsBelowFolder(place.path, folder.path);
 }
 
 HANDLE OpenFileInsideFolder(const std::wstring& path, const VolumePlace& folder) {
@@ -166,15 +187,4 @@ HANDLE OpenFileInsideFolder(const std::wstring& path, const VolumePlace& folder)
 bool IsSamePath(const std::wstring& path, const std::wstring& other) {
     return !path.empty() && EqualIgnoringCase(path.c_str(), static_cast<int>(path.size()), other.c_str(),
                                               static_cast<int>(other.size()));
-}
-
-bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
-    if (folder.empty())
-        return false;
-    // A drive's root ends in its own backslash.
-    size_t length = folder.size();
-    if (folder[length - 1] == L'\\')
-        --length;
-    return path.size() > length + 1 && path[length] == L'\\' &&
-           EqualIgnoringCase(path.c_str(), static_cast<int>(length), folder.c_str(), static_cast<int>(length));
 }

@@ -60,6 +60,8 @@ struct VolumePlace {
     std::wstring path;
 };
 VolumePlace PlaceOf(HANDLE handle);
+// The same for a folder, opened for it (see OpenFolderForCheck) and closed again.
+VolumePlace PlaceOfFolder(const std::wstring& folder, bool reparsePointItself);
 
 // place is name directly in folder, or lies anywhere below folder.
 bool IsEntryOfFolder(const VolumePlace& place, const VolumePlace& folder, const std::wstring& name);
@@ -72,6 +74,3 @@ HANDLE OpenFileInsideFolder(const std::wstring& path, const VolumePlace& folder)
 
 // The two paths name the same place; letters compared without regard to case.
 bool IsSamePath(const std::wstring& path, const std::wstring& other);
-
-// path lies below folder (folder itself excluded); without regard to case.
-bool IsInsideFolder(const std::wstring& path, const std::wstring& folder);
