@@ -110,3 +110,23 @@ inline std::vector<std::wstring> FolderNames(const std::wstring& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+inline FILETIME LastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+// Writes the file and dates it back to 2020-01-01, so that any later write or
+// truncation shows in its time as well as in its bytes.
+inline bool WriteBackdatedFile(const std::wstring& path, const std::string& bytes) {
+    if (!testsupport::WriteFileBytes(path, bytes))
+        return false;
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const FILETIME old = {0x69050000, 0x01d5c036};
+    bool dated = SetFileTime(file, nullptr, nullptr, &old) != FALSE;
+    CloseHandle(file);
+    return dated;
+}

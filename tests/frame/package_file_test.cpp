@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "dk_test_util.h"
 #include "package_file.h"
 #include "test_support.h"
 #include "user_places.h"
@@ -55,12 +56,6 @@ BOOL WINAPI WatchingRevert() {
 LONGLONG FileSize(HANDLE file) {
     LARGE_INTEGER size = {};
     return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
-}
-
-FILETIME LastWriteTime(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
-    return data.ftLastWriteTime;
 }
 
 struct PackageFile : ::testing::Test {
@@ -143,11 +138,7 @@ TEST_F(PackageFile, OnlyAPlainFileAtTheDesktopsOwnNameIsTaken) {
     };
     for (const auto& c : cases) {
         DeleteFileW(missing.c_str());  // one case's fault is not the next one's
-        ASSERT_TRUE(WriteFileBytes(outside, outsideBytes));
-        HANDLE old = CreateFileW(outside.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        FILETIME oldTime = {0x69050000, 0x01d5c036};  // 2020-01-01: a write would show
-        ASSERT_TRUE(old != INVALID_HANDLE_VALUE && SetFileTime(old, nullptr, nullptr, &oldTime));
-        CloseHandle(old);
+        ASSERT_TRUE(WriteBackdatedFile(outside, outsideBytes));
         FILETIME before = LastWriteTime(outside);
         std::wstring path = package;
         switch (c.fixture) {

@@ -273,12 +273,6 @@ std::string NamesText(const std::vector<std::wstring>& names) {
     return text;
 }
 
-FILETIME LastWriteTime(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
-    return data.ftLastWriteTime;
-}
-
 // The files below root, depth first, a folder's contents right after it, each
 // level in the order the platform enumerates it: the order the package keeps.
 void WalkFiles(const std::wstring& root, const std::wstring& below, std::string& names) {
@@ -525,12 +519,7 @@ TEST_F(DossierkitRun, PackageNameThatLeadsOutsideTheDesktopIsRefused) {
     for (const auto& c : cases) {
         RemoveTree(outsideFolder);
         MakeDirectories(outsideFolder);
-        ASSERT_TRUE(WriteFileBytes(outside, outsideBytes));
-        // An old time, so that any write or truncation would show.
-        HANDLE file = CreateFileW(outside.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        FILETIME old = {0x69050000, 0x01d5c036};  // 2020-01-01
-        ASSERT_TRUE(file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &old));
-        CloseHandle(file);
+        ASSERT_TRUE(WriteBackdatedFile(outside, outsideBytes));
         FILETIME before = LastWriteTime(outside);
         // A link to a missing file is made while its target is there: the
         // helper waits until the link leads somewhere.

@@ -332,17 +332,7 @@ private:
 };
 
 size_t FilesIn(const std::wstring& dir) {
-    size_t count = 0;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
-            ++count;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    return count;
+    return FolderEntries(dir).size();
 }
 
 // Files left in this run's private temporary folder (none when it has none).

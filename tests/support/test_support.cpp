@@ -304,27 +304,19 @@ namespace {
 // The Windows way, for a tree without a Unix path: under Wine, DeleteFileW of a
 // link to a file deletes that file and keeps the link, so this is the fallback.
 void RemoveTreeByWindowsCalls(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // Both calls take a link or junction away itself, never its target.
-                if (!RemoveUnixSymlink(child) && !RemoveDirectoryW(child.c_str()))
-                    DeleteFileW(child.c_str());
-                continue;
-            }
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTreeByWindowsCalls(child);
-            else
+    for (const WIN32_FIND_DATAW& found : FolderEntries(path)) {
+        std::wstring child = path + L"\\" + found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // Both calls take a link or junction away itself, never its target.
+            if (!RemoveUnixSymlink(child) && !RemoveDirectoryW(child.c_str()))
                 DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+            continue;
+        }
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTreeByWindowsCalls(child);
+        else
+            DeleteFileW(child.c_str());
     }
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(path.c_str());
