@@ -2,9 +2,9 @@
 # Tells whether this kernel runs 32-bit x86 programs. Both Windows programs are
 # 32-bit, and Wine runs them (and wineboot itself) only through its 32-bit
 # Linux side, so without that nothing of Wine can run here; 64-bit Wine alone
-# does not help. Quiet with status 0 when the kernel runs them; otherwise it
-# prints why and exits with status 3, which the scripts that call it take to
-# mean "build and run what needs no Wine, if anything".
+# does not help. Quiet with status 0 when 32-bit programs start (natively, or
+# through an emulator registered in binfmt_misc); otherwise it prints why and
+# exits with status 3. i386-emulation.sh runs it before and after registering.
 # I386_CHECK_PROGRAM names the program this runs with --version (default: the
 # 32-bit loader); naming one that fails to start, as a 32-bit program does on
 # such a kernel, shows that case on any machine.

@@ -9,11 +9,19 @@ cd "$(dirname "$0")/.."
 root="${BUILD_ROOT:-build}"
 if [ "$1" != "--in-display" ]; then
     scripts/setup.sh
+    # 32-bit x86 programs run natively, or emulated until this shell ends.
+    i386_scripts="$(pwd)/scripts"
+    . scripts/i386-emulation.sh
+    i386_status=0
+    i386_ready "$root" || i386_status=$?
+    [ "$i386_status" -eq 0 ] || exit "$i386_status"
     BUILD_ROOT="$root" scripts/build.sh dossierkit addinwire uidriver dk_fake_lister
     # The prefix's desktop process takes its display when the prefix is made,
     # so everything of Wine below runs in one display, virtual when there is none.
+    # Not exec: an emulator registered above is removed when this shell ends.
     if [ -z "$DISPLAY" ]; then
-        exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --in-display
+        xvfb-run -a -s "-screen 0 1024x768x24" "$0" --in-display
+        exit 0
     fi
 fi
 bin="$root/win/bin"

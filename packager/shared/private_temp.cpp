@@ -50,7 +50,7 @@ bool CreateFolderForAdministrators(const std::wstring& path) {
     security.nLength = sizeof(security);
     security.lpSecurityDescriptor = descriptor;
     security.bInheritHandle = FALSE;
-    BOOL created = CreateDirectoryW(path.c_str(), &security);
+    BOOL created = createPrivateFolderCall(path.c_str(), &security);
     DWORD error = GetLastError();
     LocalFree(descriptor);
     SetLastError(error);
@@ -91,6 +91,8 @@ void MakePrivateFolder() {
 }
 
 }  // namespace
+
+CreateFolderCall createPrivateFolderCall = CreateDirectoryW;
 
 std::wstring NewPrivateTemporaryFileName() {
     if (!privateFolder.tried)

@@ -10,6 +10,11 @@
 
 #include "user_places.h"
 
+// Makes the folder with the security given; CreateDirectoryW but in tests,
+// which see what the folder is given (Wine does not keep it as given).
+typedef BOOL(WINAPI* CreateFolderCall)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+extern CreateFolderCall createPrivateFolderCall;
+
 // A name in the folder that no file has had in this run; empty when there is
 // no private folder (the steps that need one then add nothing).
 std::wstring NewPrivateTemporaryFileName();

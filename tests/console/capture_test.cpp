@@ -2,6 +2,11 @@
 // the event-log backups, in the run's private folder.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -262,6 +267,92 @@ TEST(TemporaryEntryFile, OnlyAPlainFileOfThePrivateFolderIsAdded) {
         EXPECT_EQ(0u, FilesInPrivateFolder()) << row.what;
         EXPECT_EQ(outsideBytes, testsupport::ReadFileBytes(outside)) << row.what;
     }
+    EXPECT_EQ("", watch.RemoveAndCompare());
+}
+
+namespace {
+
+// What the private folder's creation was given, read by the stand-in below.
+struct GivenSecurity {
+    int calls = 0;
+    bool hasDescriptor = false;
+    bool daclProtected = false;
+    std::vector<std::string> allowed;  // "SID flags mask" of each entry, sorted
+    std::string other;                 // entries that allow nothing or deny
+};
+GivenSecurity given;
+
+std::string Hex(DWORD value) {
+    char text[16];
+    snprintf(text, sizeof(text), "%lx", static_cast<unsigned long>(value));
+    return text;
+}
+
+void ReadGivenSecurity(PSECURITY_DESCRIPTOR descriptor) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    given.hasDescriptor = descriptor != nullptr;
+    if (descriptor == nullptr || !GetSecurityDescriptorControl(descriptor, &control, &revision))
+        return;
+    given.daclProtected = (control & SE_DACL_PROTECTED) != 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
+        given.other = "no DACL";
+        return;
+    }
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)))
+            continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            given.other += "entry of type " + std::to_string(header->AceType) + "; ";
+            continue;
+        }
+        auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        wchar_t* sid = nullptr;
+        std::string name = "?";
+        if (ConvertSidToStringSidW(&ace->SidStart, &sid)) {
+            name = testsupport::Narrow(sid);
+            LocalFree(sid);
+        }
+        given.allowed.push_back(name + " " + Hex(header->AceFlags) + " " + Hex(ace->Mask));
+    }
+    std::sort(given.allowed.begin(), given.allowed.end());
+}
+
+BOOL WINAPI RecordingCreateFolder(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    ++given.calls;
+    ReadGivenSecurity(security != nullptr ? security->lpSecurityDescriptor : nullptr);
+    return CreateDirectoryW(path, security);
+}
+
+}  // namespace
+
+// Wine keeps a folder's security only in part, so it is read where the folder
+// is made: protected from what the Windows Temp grants, full control for
+// SYSTEM, Administrators and LOCAL SERVICE (the Event Log service), inherited
+// by files and folders, and nothing for anyone else.
+TEST(TemporaryEntryFile, ThePrivateFolderLetsInSystemAdministratorsAndTheEventLogAlone) {
+    WindowsTempWatch watch;
+    RemovePrivateTemporaryFolder();  // the next use makes one
+    given = GivenSecurity();
+    createPrivateFolderCall = RecordingCreateFolder;
+    const std::wstring file = NewPrivateTemporaryFileName();
+    createPrivateFolderCall = CreateDirectoryW;
+    EXPECT_TRUE(IsPrivateFolderPath(FolderOf(file))) << testsupport::Narrow(file);
+    EXPECT_EQ(1, given.calls);
+    EXPECT_TRUE(given.hasDescriptor);
+    EXPECT_TRUE(given.daclProtected);
+    const std::string inherited = Hex(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    const std::string all = Hex(FILE_ALL_ACCESS);
+    const std::vector<std::string> expected = {
+        "S-1-5-18 " + inherited + " " + all,      // SYSTEM
+        "S-1-5-19 " + inherited + " " + all,      // LOCAL SERVICE
+        "S-1-5-32-544 " + inherited + " " + all,  // Administrators
+    };
+    EXPECT_EQ(expected, given.allowed);
+    EXPECT_EQ("", given.other);
     EXPECT_EQ("", watch.RemoveAndCompare());
 }
 

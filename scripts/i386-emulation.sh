@@ -1,0 +1,190 @@
+# Sourced by the README's two commands (test.sh, main-job.sh) after setup.sh:
+#   i386_ready ROOT
+# makes sure that 32-bit x86 programs run for the rest of the command. Where
+# the kernel runs them (check-i386.sh) nothing is done. Where it does not,
+# QEMU's user-mode emulator (qemu-user 10 or later from Debian's packages;
+# Debian 12's own 7.2 is too slow and crashes under Wine) is registered in
+# binfmt_misc as the handler of i386 ELF executables and shared objects, under
+# a name of this command's own, and removed when the command ends, however it
+# ends. Only qemu-i386 is kept, in ROOT/i386-emulator, for later runs; apt
+# fetches it with a source list and state folders of its own there, so the
+# machine's apt set-up is not touched.
+#   I386_EMULATION   auto (default): emulate where the kernel runs no 32-bit
+#                    code; always: emulate even where it does; never: do not.
+# Status 0 when 32-bit programs run (natively or emulated), 3 when they do not
+# (the check's lines and why emulation did not work are printed), 2 for an
+# I386_EMULATION that is none of the three.
+# Seams for the host test: I386_CHECK_PROGRAM (see check-i386.sh) and
+# I386_BINFMT_DIR (default /proc/sys/fs/binfmt_misc); id, sudo, mount and
+# apt-get are taken from PATH.
+# Sets traps on EXIT, HUP, INT and TERM in the calling shell when it registers.
+
+# The folder of these scripts: the caller's own, unless it names it first.
+i386_scripts="${i386_scripts:-$(cd "$(dirname "$0")" && pwd)}"
+i386_binfmt="${I386_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"
+i386_handler="morquaine-i386-$$"
+i386_registered=no
+i386_as_root=""
+i386_why=""
+# i386 ELF files of type 2 (executable) and 3 (shared object, which covers
+# position-independent programs and the loader itself).
+i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+i386_package_source="http://deb.debian.org/debian bookworm-backports main"
+i386_lowest_major=10
+
+i386_ready() {
+    i386_mode="${I386_EMULATION:-auto}"
+    case "$i386_mode" in
+        auto|always|never) ;;
+        *) echo "setup: I386_EMULATION must be auto, always or never, not '$i386_mode'." >&2; return 2 ;;
+    esac
+    i386_kernel_says=""
+    i386_kernel_status=0
+    i386_kernel_says="$("$i386_scripts/check-i386.sh" 2>&1)" || i386_kernel_status=$?
+    if [ "$i386_mode" = never ] || { [ "$i386_mode" = auto ] && [ "$i386_kernel_status" -eq 0 ]; }; then
+        [ -n "$i386_kernel_says" ] && printf '%s\n' "$i386_kernel_says" >&2
+        return "$i386_kernel_status"
+    fi
+    if i386_emulate "$1"; then
+        if [ "$i386_kernel_status" -eq 0 ]; then
+            echo "setup: emulating 32-bit x86 for this command, as I386_EMULATION=always asks: QEMU $i386_version runs every 32-bit program until the command ends, which is slower (the whole test run takes about a fifth longer)." >&2
+        else
+            echo "setup: this kernel runs no 32-bit x86 code, so this command emulates it: QEMU $i386_version runs every 32-bit program until the command ends, which is slower (the whole test run takes about a fifth longer)." >&2
+        fi
+        return 0
+    fi
+    [ -n "$i386_kernel_says" ] && printf '%s\n' "$i386_kernel_says" >&2
+    echo "setup: emulating 32-bit x86 did not work either: $i386_why." >&2
+    return 3
+}
+
+# i386_emulate ROOT: fetches, registers and checks again; on failure nothing
+# stays registered and i386_why says what went wrong.
+i386_emulate() {
+    mkdir -p "$1/i386-emulator" || { i386_why="no folder for the emulator under $1"; return 1; }
+    i386_folder="$(cd "$1/i386-emulator" && pwd)"
+    i386_emulator="$i386_folder/qemu-i386"
+    case "$i386_emulator" in
+        *:*) i386_why="the emulator's path has a colon, which binfmt_misc cannot take: $i386_emulator"; return 1 ;;
+    esac
+    i386_root_command || return 1
+    i386_binfmt_ready || return 1
+    i386_fetch_emulator || return 1
+    i386_register || return 1
+    i386_kernel_now=""
+    if ! i386_kernel_now="$("$i386_scripts/check-i386.sh" 2>&1)"; then
+        i386_remove_handler
+        i386_why="with it registered, the check still fails: $(printf '%s\n' "$i386_kernel_now" | sed -n '1s/^setup: //p')"
+        return 1
+    fi
+    return 0
+}
+
+# How this shell writes to binfmt_misc: as root, or through sudo without a password.
+i386_root_command() {
+    if [ "$(id -u)" = 0 ]; then
+        i386_as_root=""
+    elif command -v sudo >/dev/null 2>&1 && sudo -n true </dev/null >/dev/null 2>&1; then
+        i386_as_root="sudo -n"
+    else
+        i386_why="registering an emulator in binfmt_misc takes root, and this user is not root and has no sudo without a password"
+        return 1
+    fi
+}
+
+# Prints the major version of the emulator at $1, or nothing when it does not run.
+i386_major_of() {
+    "$1" --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9][0-9]*\)\..*/\1/p'
+}
+
+i386_usable() {
+    i386_major="$(i386_major_of "$1")"
+    [ -n "$i386_major" ] && [ "$i386_major" -ge "$i386_lowest_major" ]
+}
+
+# Keeps the emulator of an earlier run when it is recent enough; otherwise apt
+# downloads the package (its signature checked against Debian's keyring) and
+# only qemu-i386 is taken out of it.
+i386_fetch_emulator() {
+    if ! i386_usable "$i386_emulator"; then
+        i386_apt="$i386_folder/apt.$$"
+        rm -rf "$i386_apt"
+        mkdir -p "$i386_apt/lists/partial" "$i386_apt/cache/archives/partial" "$i386_apt/parts" "$i386_apt/download"
+        echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $i386_package_source" >"$i386_apt/sources.list"
+        i386_fetch_package
+        i386_fetched=$?
+        rm -rf "$i386_apt"
+        [ "$i386_fetched" -eq 0 ] || return 1
+    fi
+    i386_version="$("$i386_emulator" --version | sed -n '1s/^qemu-i386 version \([^ ]*\).*/\1/p')"
+}
+
+i386_fetch_package() {
+    i386_apt_log="$i386_apt/apt.log"
+    if ! (cd "$i386_apt/download" &&
+          i386_apt_get update && i386_apt_get download qemu-user) >"$i386_apt_log" 2>&1; then
+        i386_why="qemu-user could not be fetched from Debian's packages ($i386_package_source): $(grep -v '^ *$' "$i386_apt_log" | tail -n 1)"
+        return 1
+    fi
+    i386_deb="$(ls "$i386_apt/download"/qemu-user_*.deb 2>/dev/null | head -n 1)"
+    i386_package_version="$(dpkg-deb -f "$i386_deb" Version 2>/dev/null)"
+    i386_package_major="$(printf '%s' "${i386_package_version#*:}" | sed -n 's/^\([0-9][0-9]*\)\..*/\1/p')"
+    if [ -z "$i386_package_major" ] || [ "$i386_package_major" -lt "$i386_lowest_major" ]; then
+        i386_why="the qemu-user that Debian's packages have is of version ${i386_package_version:-unknown}, and $i386_lowest_major or later is needed"
+        return 1
+    fi
+    if ! dpkg-deb --fsys-tarfile "$i386_deb" | tar -x -O ./usr/bin/qemu-i386 >"$i386_apt/qemu-i386" ||
+       ! chmod 755 "$i386_apt/qemu-i386" || ! i386_usable "$i386_apt/qemu-i386"; then
+        i386_why="qemu-user $i386_package_version gave no qemu-i386 that runs"
+        return 1
+    fi
+    mv -f "$i386_apt/qemu-i386" "$i386_emulator"
+}
+
+i386_apt_get() {
+    apt-get -q -o "Dir::Etc::SourceList=$i386_apt/sources.list" -o "Dir::Etc::SourceParts=$i386_apt/parts" \
+        -o "Dir::State::Lists=$i386_apt/lists" -o "Dir::Cache=$i386_apt/cache" \
+        -o APT::Sandbox::User=root "$@" </dev/null
+}
+
+# i386_write_as_root TEXT FILE
+i386_write_as_root() {
+    $i386_as_root sh -c 'printf "%s" "$1" > "$2"' sh "$1" "$2" 2>&1
+}
+
+i386_binfmt_ready() {
+    if [ ! -e "$i386_binfmt/register" ]; then
+        if ! i386_mount_says="$($i386_as_root mount -t binfmt_misc binfmt_misc "$i386_binfmt" </dev/null 2>&1)"; then
+            i386_why="binfmt_misc is not mounted at $i386_binfmt and could not be mounted: $(printf '%s\n' "$i386_mount_says" | tail -n 1)"
+            return 1
+        fi
+    fi
+    if [ "$(cat "$i386_binfmt/status" 2>/dev/null)" != enabled ]; then
+        i386_why="binfmt_misc is switched off ($i386_binfmt/status does not say enabled)"
+        return 1
+    fi
+}
+
+i386_register() {
+    # A handler of this name can only be left from a command of the same
+    # process number that was killed outright.
+    [ -e "$i386_binfmt/$i386_handler" ] && i386_write_as_root -1 "$i386_binfmt/$i386_handler" >/dev/null
+    trap 'i386_exit_status=$?; i386_remove_handler; exit $i386_exit_status' EXIT
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    i386_registered=yes
+    if ! i386_register_says="$(i386_write_as_root ":$i386_handler:M::$i386_magic:$i386_mask:$i386_emulator:F" \
+                                                  "$i386_binfmt/register")"; then
+        i386_registered=no
+        i386_why="the emulator could not be registered in binfmt_misc: $(printf '%s\n' "$i386_register_says" | tail -n 1)"
+        return 1
+    fi
+}
+
+i386_remove_handler() {
+    [ "$i386_registered" = yes ] || return 0
+    i386_registered=no
+    i386_write_as_root -1 "$i386_binfmt/$i386_handler" >/dev/null || true
+}
