@@ -97,7 +97,8 @@ EOF
 
 # --- running it ------------------------------------------------------------
 # run NAME ENDING [VAR=value...]: a fresh binfmt_misc folder (mounted unless
-# FAKE_UNMOUNTED=1), the command's status in $status, its output in out/err.
+# FAKE_UNMOUNTED=1), the command's status in $status, its output in out/err;
+# the caller's own I386_EMULATION plays no part.
 run() {
     case_name="$1"; ending="$2"; shift 2
     binfmt="$work/binfmt"
@@ -107,7 +108,8 @@ run() {
     status=0
     env PATH="$work/bin:$PATH" SCRIPTS="$scripts" ROOT="$work/root" I386_BINFMT_DIR="$binfmt" \
         I386_CHECK_PROGRAM="$work/probe" FAKE_BINFMT="$binfmt" FAKE_LOG="$work/log" \
-        FAKE_DEB="$work/debs/new.deb" FAKE_UNMOUNTED=0 "$@" \
+        I386_EMULATION=auto FAKE_KERNEL=none FAKE_EMULATOR=works FAKE_UID=0 FAKE_SUDO=no FAKE_MOUNT=no \
+        FAKE_APT=ok FAKE_DEB="$work/debs/new.deb" FAKE_UNMOUNTED=0 "$@" \
         sh -c '[ "$FAKE_UNMOUNTED" = 1 ] || { : >"$FAKE_BINFMT/register"; echo enabled >"$FAKE_BINFMT/status"; }
                exec sh "$0" "$1"' "$work/command.sh" "$ending" >"$out" 2>"$err" || status=$?
     handler="$(sed -n 's/^handler //p' "$out")"
