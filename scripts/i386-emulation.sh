@@ -10,7 +10,9 @@
 # fetches it with a source list and state folders of its own there, so the
 # machine's apt set-up is not touched.
 #   I386_EMULATION   auto (default): emulate where the kernel runs no 32-bit
-#                    code; always: emulate even where it does; never: do not.
+#                    code (or where it seems to only through another
+#                    command's emulator); always: emulate even where it does;
+#                    never: do not.
 # Status 0 when 32-bit programs run (natively or emulated), 3 when they do not
 # (the check's lines and why emulation did not work are printed), 2 for an
 # I386_EMULATION that is none of the three.
@@ -42,16 +44,27 @@ i386_ready() {
     i386_kernel_says=""
     i386_kernel_status=0
     i386_kernel_says="$("$i386_scripts/check-i386.sh" 2>&1)" || i386_kernel_status=$?
-    if [ "$i386_mode" = never ] || { [ "$i386_mode" = auto ] && [ "$i386_kernel_status" -eq 0 ]; }; then
+    # The check also passes through another command's emulator, which goes
+    # when that command ends: then this command needs one of its own.
+    i386_reason="$i386_mode"
+    if [ "$i386_mode" = auto ]; then
+        if [ "$i386_kernel_status" -ne 0 ]; then
+            i386_reason=kernel
+        elif ls "$i386_binfmt" 2>/dev/null | grep -q '^morquaine-i386-'; then
+            i386_reason=others
+        fi
+    fi
+    if [ "$i386_reason" = never ] || [ "$i386_reason" = auto ]; then
         [ -n "$i386_kernel_says" ] && printf '%s\n' "$i386_kernel_says" >&2
         return "$i386_kernel_status"
     fi
     if i386_emulate "$1"; then
-        if [ "$i386_kernel_status" -eq 0 ]; then
-            echo "setup: emulating 32-bit x86 for this command, as I386_EMULATION=always asks: QEMU $i386_version runs every 32-bit program until the command ends, which is slower (the whole test run takes about a fifth longer)." >&2
-        else
-            echo "setup: this kernel runs no 32-bit x86 code, so this command emulates it: QEMU $i386_version runs every 32-bit program until the command ends, which is slower (the whole test run takes about a fifth longer)." >&2
-        fi
+        case "$i386_reason" in
+            kernel) i386_what="this kernel runs no 32-bit x86 code, so this command emulates it" ;;
+            others) i386_what="another command of this project has 32-bit x86 emulated here until it ends, so this command emulates it too" ;;
+            *) i386_what="emulating 32-bit x86 for this command, as I386_EMULATION=always asks" ;;
+        esac
+        echo "setup: $i386_what: QEMU $i386_version runs every 32-bit program until the command ends, which is slower (the whole test run takes about a fifth longer)." >&2
         return 0
     fi
     [ -n "$i386_kernel_says" ] && printf '%s\n' "$i386_kernel_says" >&2

@@ -109,8 +109,9 @@ run() {
     env PATH="$work/bin:$PATH" SCRIPTS="$scripts" ROOT="$work/root" I386_BINFMT_DIR="$binfmt" \
         I386_CHECK_PROGRAM="$work/probe" FAKE_BINFMT="$binfmt" FAKE_LOG="$work/log" \
         I386_EMULATION=auto FAKE_KERNEL=none FAKE_EMULATOR=works FAKE_UID=0 FAKE_SUDO=no FAKE_MOUNT=no \
-        FAKE_APT=ok FAKE_DEB="$work/debs/new.deb" FAKE_UNMOUNTED=0 "$@" \
+        FAKE_APT=ok FAKE_DEB="$work/debs/new.deb" FAKE_UNMOUNTED=0 FAKE_OTHER=0 "$@" \
         sh -c '[ "$FAKE_UNMOUNTED" = 1 ] || { : >"$FAKE_BINFMT/register"; echo enabled >"$FAKE_BINFMT/status"; }
+               [ "$FAKE_OTHER" = 1 ] && echo enabled >"$FAKE_BINFMT/morquaine-i386-1"
                exec sh "$0" "$1"' "$work/command.sh" "$ending" >"$out" 2>"$err" || status=$?
     handler="$(sed -n 's/^handler //p' "$out")"
 }
@@ -167,6 +168,13 @@ done
 
 run "always, kernel runs 32-bit code" ok FAKE_KERNEL=runs32 I386_EMULATION=always
 expect_status 0; expect_lines 1; expect_err "as I386_EMULATION=always asks"; expect_registered_and_removed
+
+# 32-bit code seems to run, but through another command's emulator, which
+# goes when that command ends.
+run "auto, another command emulates" ok FAKE_KERNEL=runs32 FAKE_OTHER=1
+expect_status 0; expect_lines 1; expect_err "another command of this project has 32-bit x86 emulated here"
+expect_registered_and_removed
+[ "$(cat "$binfmt/morquaine-i386-1")" = enabled ] || fail "the other command's handler was touched"
 
 run "not root, sudo without a password" ok FAKE_UID=1000 FAKE_SUDO=ok
 expect_status 0; expect_registered_and_removed
