@@ -41,7 +41,6 @@ i386_ready() {
         auto|always|never) ;;
         *) echo "setup: I386_EMULATION must be auto, always or never, not '$i386_mode'." >&2; return 2 ;;
     esac
-    i386_kernel_says=""
     i386_kernel_status=0
     i386_kernel_says="$("$i386_scripts/check-i386.sh" 2>&1)" || i386_kernel_status=$?
     # The check also passes through another command's emulator, which goes
@@ -85,7 +84,6 @@ i386_emulate() {
     i386_binfmt_ready || return 1
     i386_fetch_emulator || return 1
     i386_register || return 1
-    i386_kernel_now=""
     if ! i386_kernel_now="$("$i386_scripts/check-i386.sh" 2>&1)"; then
         i386_remove_handler
         i386_why="with it registered, the check still fails: $(printf '%s\n' "$i386_kernel_now" | sed -n '1s/^setup: //p')"
@@ -106,14 +104,11 @@ i386_root_command() {
     fi
 }
 
-# Prints the major version of the emulator at $1, or nothing when it does not run.
-i386_major_of() {
-    "$1" --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9][0-9]*\)\..*/\1/p'
-}
-
+# Sets i386_version to what the emulator at $1 tells of its version ("10.0.2"),
+# empty when it does not run; true when that is recent enough.
 i386_usable() {
-    i386_major="$(i386_major_of "$1")"
-    [ -n "$i386_major" ] && [ "$i386_major" -ge "$i386_lowest_major" ]
+    i386_version="$("$1" --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9][0-9.]*\).*/\1/p')"
+    [ -n "$i386_version" ] && [ "${i386_version%%.*}" -ge "$i386_lowest_major" ]
 }
 
 # Keeps the emulator of an earlier run when it is recent enough; otherwise apt
@@ -130,7 +125,6 @@ i386_fetch_emulator() {
         rm -rf "$i386_apt"
         [ "$i386_fetched" -eq 0 ] || return 1
     fi
-    i386_version="$("$i386_emulator" --version | sed -n '1s/^qemu-i386 version \([^ ]*\).*/\1/p')"
 }
 
 i386_fetch_package() {
