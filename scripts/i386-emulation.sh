@@ -8,7 +8,9 @@
 # a name of this command's own, and removed when the command ends, however it
 # ends. Only qemu-i386 is kept, in ROOT/i386-emulator, for later runs; apt
 # fetches it with a source list and state folders of its own there, so the
-# machine's apt set-up is not touched.
+# machine's apt sources and lists are not touched. The list's one source is
+# the backports suite of this machine's release, from the address that the
+# machine's own apt sources give for that suite or else for the release.
 #   I386_EMULATION   auto (default): emulate where the kernel runs no 32-bit
 #                    code (or where it seems to only through another
 #                    command's emulator); always: emulate even where it does;
@@ -16,23 +18,26 @@
 # Status 0 when 32-bit programs run (natively or emulated), 3 when they do not
 # (the check's lines and why emulation did not work are printed), 2 for an
 # I386_EMULATION that is none of the three.
-# Seams for the host test: I386_CHECK_PROGRAM (see check-i386.sh) and
-# I386_BINFMT_DIR (default /proc/sys/fs/binfmt_misc); id, sudo, mount and
+# Seams for the host test: I386_CHECK_PROGRAM (see check-i386.sh),
+# I386_BINFMT_DIR (default /proc/sys/fs/binfmt_misc) and I386_OS_RELEASE
+# (default /etc/os-release, else /usr/lib/os-release); id, sudo, mount and
 # apt-get are taken from PATH.
-# Sets traps on EXIT, HUP, INT and TERM in the calling shell when it registers.
+# Sets traps on EXIT, HUP, INT and TERM in the calling shell when it fetches
+# or registers, which remove the handler and apt's folder however it ends.
 
 # The folder of these scripts: the caller's own, unless it names it first.
 i386_scripts="${i386_scripts:-$(cd "$(dirname "$0")" && pwd)}"
 i386_binfmt="${I386_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"
 i386_handler="morquaine-i386-$$"
 i386_registered=no
+i386_traps_set=no
+i386_apt=""
 i386_as_root=""
 i386_why=""
 # i386 ELF files of type 2 (executable) and 3 (shared object, which covers
 # position-independent programs and the loader itself).
 i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-i386_package_source="http://deb.debian.org/debian bookworm-backports main"
 i386_lowest_major=10
 
 i386_ready() {
@@ -116,22 +121,70 @@ i386_usable() {
 # only qemu-i386 is taken out of it.
 i386_fetch_emulator() {
     if ! i386_usable "$i386_emulator"; then
+        i386_set_traps
         i386_apt="$i386_folder/apt.$$"
         rm -rf "$i386_apt"
         mkdir -p "$i386_apt/lists/partial" "$i386_apt/cache/archives/partial" "$i386_apt/parts" "$i386_apt/download"
-        echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $i386_package_source" >"$i386_apt/sources.list"
-        i386_fetch_package
-        i386_fetched=$?
-        rm -rf "$i386_apt"
+        i386_fetched=1
+        if i386_find_source; then
+            echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $i386_package_source" >"$i386_apt/sources.list"
+            i386_fetch_package && i386_fetched=0
+        fi
+        i386_remove_apt_folder
         [ "$i386_fetched" -eq 0 ] || return 1
     fi
+}
+
+# Sets i386_release to the codename that os-release gives ("bookworm"), empty
+# when it gives none that can stand in an apt source.
+i386_read_release() {
+    i386_os_release="${I386_OS_RELEASE:-/etc/os-release}"
+    [ -n "$I386_OS_RELEASE" ] || [ -e "$i386_os_release" ] || i386_os_release=/usr/lib/os-release
+    i386_release="$(sed -n 's/^VERSION_CODENAME=//p' "$i386_os_release" 2>/dev/null | tail -n 1 | tr -d "\"'")"
+    case "$i386_release" in
+        ""|*[!A-Za-z0-9._-]*) i386_release="" ;;
+    esac
+}
+
+# Sets i386_package_source ("ADDRESS RELEASE-backports main"). The address is
+# the one this machine's apt sources give for its release's backports, or
+# else for the release itself, as apt itself reads them (both formats and
+# their options), so that a machine with a mirror of its own fetches from it.
+i386_find_source() {
+    i386_read_release
+    if [ -z "$i386_release" ]; then
+        i386_why="no release to fetch qemu-user's backport for: $i386_os_release gives no VERSION_CODENAME"
+        return 1
+    fi
+    # Without --no-release-info apt lists only the sources whose lists were
+    # already fetched, which on a fresh machine may be none.
+    if ! i386_targets="$(apt-get indextargets --no-release-info \
+                             --format '$(TARGET_OF)|$(RELEASE)|$(COMPONENT)|$(REPO_URI)' \
+                             </dev/null 2>"$i386_apt/indextargets.log")"; then
+        i386_why="apt could not list this machine's sources: $(grep -v '^ *$' "$i386_apt/indextargets.log" | tail -n 1)"
+        return 1
+    fi
+    i386_address="$(i386_source_address "$i386_release-backports")"
+    [ -n "$i386_address" ] || i386_address="$(i386_source_address "$i386_release")"
+    if [ -z "$i386_address" ]; then
+        i386_why="this machine's apt sources have no entry for $i386_release-backports or $i386_release (deb, component main) to fetch qemu-user from"
+        return 1
+    fi
+    i386_package_source="$i386_address $i386_release-backports main"
+}
+
+# i386_source_address SUITE: the address of the machine's first binary source
+# of SUITE that has the component main.
+i386_source_address() {
+    printf '%s\n' "$i386_targets" |
+        awk -F'|' -v suite="$1" '$1 == "deb" && $2 == suite && $3 == "main" && $4 != "" { print $4; exit }'
 }
 
 i386_fetch_package() {
     i386_apt_log="$i386_apt/apt.log"
     if ! (cd "$i386_apt/download" &&
           i386_apt_get update && i386_apt_get download qemu-user) >"$i386_apt_log" 2>&1; then
-        i386_why="qemu-user could not be fetched from Debian's packages ($i386_package_source): $(grep -v '^ *$' "$i386_apt_log" | tail -n 1)"
+        i386_why="qemu-user could not be fetched from Debian's packages ($(i386_without_password "$i386_package_source")): $(grep -v '^ *$' "$i386_apt_log" | tail -n 1)"
         return 1
     fi
     i386_deb="$(ls "$i386_apt/download"/qemu-user_*.deb 2>/dev/null | head -n 1)"
@@ -147,6 +200,11 @@ i386_fetch_package() {
         return 1
     fi
     mv -f "$i386_apt/qemu-i386" "$i386_emulator"
+}
+
+# A source's address as it may be shown: without a password written into it.
+i386_without_password() {
+    printf '%s' "$1" | sed 's|^\([A-Za-z][A-Za-z0-9+.-]*://\)[^/@]*@|\1|'
 }
 
 i386_apt_get() {
@@ -177,10 +235,7 @@ i386_register() {
     # A handler of this name can only be left from a command of the same
     # process number that was killed outright.
     [ -e "$i386_binfmt/$i386_handler" ] && i386_write_as_root -1 "$i386_binfmt/$i386_handler" >/dev/null
-    trap 'i386_exit_status=$?; i386_remove_handler; exit $i386_exit_status' EXIT
-    trap 'exit 129' HUP
-    trap 'exit 130' INT
-    trap 'exit 143' TERM
+    i386_set_traps
     i386_registered=yes
     if ! i386_register_says="$(i386_write_as_root ":$i386_handler:M::$i386_magic:$i386_mask:$i386_emulator:F" \
                                                   "$i386_binfmt/register")"; then
@@ -194,4 +249,21 @@ i386_remove_handler() {
     [ "$i386_registered" = yes ] || return 0
     i386_registered=no
     i386_write_as_root -1 "$i386_binfmt/$i386_handler" >/dev/null || true
+}
+
+i386_remove_apt_folder() {
+    [ -n "$i386_apt" ] || return 0
+    rm -rf "$i386_apt"
+    i386_apt=""
+}
+
+# Whatever ends the command, a fetch's folder and the handler go with it; the
+# status it ends with is kept.
+i386_set_traps() {
+    [ "$i386_traps_set" = yes ] && return 0
+    i386_traps_set=yes
+    trap 'i386_exit_status=$?; i386_remove_handler; i386_remove_apt_folder; exit $i386_exit_status' EXIT
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
 }
