@@ -72,7 +72,8 @@ i386_ready() {
         return 0
     fi
     [ -n "$i386_kernel_says" ] && printf '%s\n' "$i386_kernel_says" >&2
-    echo "setup: emulating 32-bit x86 did not work either: $i386_why." >&2
+    # The why may end in a tool's own line, with its own full stop.
+    echo "setup: emulating 32-bit x86 did not work either: ${i386_why%.}." >&2
     return 3
 }
 

@@ -72,6 +72,7 @@ case " $* " in
     *" indextargets "*)
         if [ "$FAKE_APT" = unlisted ]; then
             echo "E: Malformed entry 1 in list file /etc/apt/sources.list.d/mirror.sources (URI)" >&2
+            echo "E: The list of sources could not be read." >&2
             exit 100
         fi
         [ "$release_info" = no ] || exit 0
@@ -301,6 +302,7 @@ while IFS='|' read -r name settings why; do
     run "$name" ok $settings
     expect_status 3; expect_kernel_lines; expect_lines 4
     expect_err "setup: emulating 32-bit x86 did not work either: $why"
+    grep -q '\.\.$' "$err" && fail "a line ends in two full stops: $(cat "$err")"
     expect_no_out "ended normally"
     if [ -s "$binfmt/register" ]; then expect_registered_and_removed; fi
     ls -d "$work/root/i386-emulator/apt."* >/dev/null 2>&1 && fail "apt's folder was left"
@@ -312,7 +314,7 @@ package not fetched|FAKE_APT=fail|qemu-user could not be fetched from Debian's p
 not fetched from a source with a password|FAKE_APT=fail FAKE_TARGETS=$work/targets/password|qemu-user could not be fetched from Debian's packages (http://private.example.invalid/debian/ bookworm-backports main): E: Unable to locate package qemu-user
 no entry for the release|FAKE_TARGETS=$work/targets/no-release|this machine's apt sources have no entry for bookworm-backports or bookworm (deb, component main) to fetch qemu-user from
 no codename in os-release|I386_OS_RELEASE=$work/os-release/none|no release to fetch qemu-user's backport for: $work/os-release/none gives no VERSION_CODENAME
-apt cannot list the sources|FAKE_APT=unlisted|apt could not list this machine's sources: E: Malformed entry 1 in list file
+apt cannot list the sources|FAKE_APT=unlisted|apt could not list this machine's sources: E: The list of sources could not be read.
 package too old|FAKE_DEB=$work/debs/old.deb|the qemu-user that Debian's packages have is of version 1:7.2+dfsg-7, and 10 or later is needed
 check fails through the handler|FAKE_EMULATOR=broken|with it registered, the check still fails: this kernel does not run 32-bit x86 programs
 CASES
