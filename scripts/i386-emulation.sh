@@ -30,7 +30,6 @@ i386_scripts="${i386_scripts:-$(cd "$(dirname "$0")" && pwd)}"
 i386_binfmt="${I386_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"
 i386_handler="morquaine-i386-$$"
 i386_registered=no
-i386_traps_set=no
 i386_apt=""
 i386_as_root=""
 i386_why=""
@@ -259,10 +258,8 @@ i386_remove_apt_folder() {
 }
 
 # Whatever ends the command, a fetch's folder and the handler go with it; the
-# status it ends with is kept.
+# status it ends with is kept. Setting them again changes nothing.
 i386_set_traps() {
-    [ "$i386_traps_set" = yes ] && return 0
-    i386_traps_set=yes
     trap 'i386_exit_status=$?; i386_remove_handler; i386_remove_apt_folder; exit $i386_exit_status' EXIT
     trap 'exit 129' HUP
     trap 'exit 130' INT
