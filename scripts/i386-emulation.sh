@@ -161,7 +161,7 @@ i386_find_source() {
     if ! i386_targets="$(apt-get indextargets --no-release-info \
                              --format '$(TARGET_OF)|$(RELEASE)|$(COMPONENT)|$(REPO_URI)' \
                              </dev/null 2>"$i386_apt/indextargets.log")"; then
-        i386_why="apt could not list this machine's sources: $(grep -v '^ *$' "$i386_apt/indextargets.log" | tail -n 1)"
+        i386_why="apt could not list this machine's sources: $(i386_last_line "$i386_apt/indextargets.log")"
         return 1
     fi
     i386_address="$(i386_source_address "$i386_release-backports")"
@@ -184,7 +184,7 @@ i386_fetch_package() {
     i386_apt_log="$i386_apt/apt.log"
     if ! (cd "$i386_apt/download" &&
           i386_apt_get update && i386_apt_get download qemu-user) >"$i386_apt_log" 2>&1; then
-        i386_why="qemu-user could not be fetched from Debian's packages ($(i386_without_password "$i386_package_source")): $(grep -v '^ *$' "$i386_apt_log" | tail -n 1)"
+        i386_why="qemu-user could not be fetched from Debian's packages ($(i386_without_password "$i386_package_source")): $(i386_last_line "$i386_apt_log")"
         return 1
     fi
     i386_deb="$(ls "$i386_apt/download"/qemu-user_*.deb 2>/dev/null | head -n 1)"
@@ -200,6 +200,11 @@ i386_fetch_package() {
         return 1
     fi
     mv -f "$i386_apt/qemu-i386" "$i386_emulator"
+}
+
+# i386_last_line LOG: what a tool said last, blank lines aside.
+i386_last_line() {
+    grep -v '^ *$' "$1" | tail -n 1
 }
 
 # A source's address as it may be shown: without a password written into it.
